@@ -1,0 +1,14 @@
+// The one failure path of vesk-index.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "vesk_index.h"
+
+void abort_with_message(const char *message) {
+  fprintf(stderr, "vesk-index: %s\n", message);
+  exit(1);
+}
+
+void require_or_abort(int condition, const char *message) {
+  if (!condition) abort_with_message(message);
+}

@@ -1,0 +1,17 @@
+// The one failure path of vesk-io.
+#include <stdlib.h>
+
+#include "vesk_io.h"
+
+void abort_with_message(const char *message) {
+  fprintf(stderr, "vesk-io: %s\n", message);
+  exit(1);
+}
+
+void require_or_abort(int condition, const char *message) {
+  if (!condition) abort_with_message(message);
+}
+
+void finish_output() {
+  require_or_abort(fflush(stdout) == 0 && !ferror(stdout), "output write");
+}
