@@ -50,6 +50,18 @@ int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
   _exit(127);
 }
 
+// With VESK_STDERR_LOG set, every run's standard error is appended to that
+// file, so that a coverage run can tell which messages the suite produced.
+void log_stderr(const std::string &err) {
+  const char *log = getenv("VESK_STDERR_LOG");
+  if (log == nullptr || err.empty()) return;
+  int fd = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) fail(std::string("open ") + log);
+  // One write per run: parallel test programs append whole blocks.
+  if (write(fd, err.data(), err.size()) != static_cast<ssize_t>(err.size())) fail("write log");
+  close(fd);
+}
+
 }  // namespace
 
 RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options) {
@@ -82,6 +94,7 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
   if (options.stdout_path.empty()) result.out = read_file(out_path);
   result.err = read_file(err_path);
+  log_stderr(result.err);
   return result;
 }
 
