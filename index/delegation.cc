@@ -17,9 +17,9 @@ void copy_token(char *slot, const char *text) { memcpy(slot, text, strlen(text) 
 void verify_delegation_header(MetadataReader *reader, uint64_t now) {
   char *columns[column_capacity] = {};
   int count = read_metadata_line(reader, columns);
-  require_or_abort(count == 10 && is_equal(columns[0], "VESK-DELEGATION") &&
-                       is_equal(columns[1], "1"),
-                   "delegation header");
+  require_or_abort(
+      count == 10 && is_equal(columns[0], "VESK-DELEGATION") && is_equal(columns[1], "1"),
+      "delegation header");
   require_or_abort(is_name_token(columns[2]) && is_hex_digest(columns[6]),
                    "delegation identity/ABI");
   copy_token(trust_context.repository_identity, columns[2]);
@@ -46,9 +46,9 @@ void verify_signer_line(MetadataReader *reader) {
                        strlen(columns[2]) == signer_key_length,
                    "signer");
   for (const char *c = columns[2]; *c != '\0'; ++c)
-    require_or_abort(is_ascii_alnum(static_cast<unsigned char>(*c)) || *c == '+' || *c == '/' ||
-                         *c == '=',
-                     "signer encoding");
+    require_or_abort(
+        is_ascii_alnum(static_cast<unsigned char>(*c)) || *c == '+' || *c == '/' || *c == '=',
+        "signer encoding");
 }
 
 void read_delegated_names(MetadataReader *reader) {
@@ -56,11 +56,10 @@ void read_delegated_names(MetadataReader *reader) {
   for (;;) {
     int count = read_metadata_line(reader, columns);
     if (count == 0) return;
-    require_or_abort(count == 2 && is_equal(columns[0], "package") &&
-                         is_name_token(columns[1]) && !is_delegated_name(columns[1]),
+    require_or_abort(count == 2 && is_equal(columns[0], "package") && is_name_token(columns[1]) &&
+                         !is_delegated_name(columns[1]),
                      "delegated package");
-    require_or_abort(trust_context.delegated_count < delegated_name_capacity,
-                     "delegation count");
+    require_or_abort(trust_context.delegated_count < delegated_name_capacity, "delegation count");
     copy_token(trust_context.delegated_names[trust_context.delegated_count], columns[1]);
     trust_context.delegated_count += 1;
   }
