@@ -28,7 +28,7 @@ find "$build" -name '*.gcda' -exec chmod 0666 {} +
 
 log=$build/stderr.log
 rm -f "$log"
-VESK_STDERR_LOG=$log GCOV_ERROR_FILE=/dev/null ctest --preset coverage
+VESK_STDERR_LOG=$log GCOV_ERROR_FILE=/dev/null ctest --preset coverage ${VESK_CTEST_ARGS:-}
 
 echo "== coverage of io/ and index/"
 report="gcovr --root . --object-directory $build --filter io/ --filter index/ --exclude-unreachable-branches"
