@@ -122,8 +122,19 @@ def messages_of(sources):
     return found
 
 
+def unreachable():
+    """Messages that tools/unreachable-messages.txt explains away."""
+    listed = set()
+    for line in open(os.path.join(ROOT, "tools", "unreachable-messages.txt")):
+        line = line.split("#", 1)[0].strip()
+        if line:
+            listed.add(line)
+    return listed
+
+
 def main():
     log = open(sys.argv[1], encoding="latin-1").read().splitlines()
+    excused = unreachable()
     missing = []
     total = 0
     for directory, prefix in (("io", "vesk-io: "), ("index", "vesk-index: ")):
@@ -133,10 +144,12 @@ def main():
         for message in sorted(messages):
             if message not in produced:
                 missing.append(prefix + message)
-    print(f"failure messages produced by the suite: {total - len(missing)}/{total}")
+    unexplained = [line for line in missing if line not in excused]
+    print(f"failure messages produced by the suite: {total - len(missing)}/{total}"
+          f" ({len(missing) - len(unexplained)} unreachable by design)")
     for line in missing:
-        print(f"  never produced: {line}")
-    return 1 if missing else 0
+        print(f"  never produced: {line}" + ("  (unreachable by design)" if line in excused else ""))
+    return 1 if unexplained else 0
 
 
 if __name__ == "__main__":

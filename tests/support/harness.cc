@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,6 +44,18 @@ int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
   if (options.gid >= 0 && setgid(options.gid) != 0) _exit(126);
   if (options.uid >= 0 && setuid(options.uid) != 0) _exit(126);
   alarm(options.timeout_seconds);
+  if (options.file_size_limit >= 0) {
+    // A write past the limit then fails with EFBIG instead of killing the run.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = {static_cast<rlim_t>(options.file_size_limit),
+                    static_cast<rlim_t>(options.file_size_limit)};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+  }
+  if (options.open_files_limit >= 0) {
+    rlimit limit = {static_cast<rlim_t>(options.open_files_limit),
+                    static_cast<rlim_t>(options.open_files_limit)};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
+  }
   std::vector<char *> args;
   for (const std::string &word : argv) args.push_back(const_cast<char *>(word.c_str()));
   args.push_back(nullptr);
