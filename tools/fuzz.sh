@@ -24,6 +24,10 @@
 set -eu
 cd "$(dirname "$0")/.."
 
+# The whole script is read before it runs, so editing it during a long run
+# does not change that run.
+main() {
+
 seconds=60
 targets=""
 while [ $# -gt 0 ]; do
@@ -57,6 +61,9 @@ deleg_sha=dededededededededededededededededededededededededededededededede
 # no demands on the system's crash handler or CPU governor.
 export AFL_NO_UI=1 AFL_SKIP_CPUFREQ=1 AFL_NO_AFFINITY=1
 export AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1
+# Every sanitizer report ends the run with an abort, which AFL saves as a crash.
+export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=1:allocator_may_return_null=1
+export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:symbolize=0
 
 failed=0
 summary=""
@@ -108,4 +115,7 @@ done
 
 echo "== fuzzing summary"
 printf '%s' "$summary"
-exit $failed
+return $failed
+}
+
+main "$@"
