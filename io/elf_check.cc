@@ -47,7 +47,6 @@ uint32_t load_le32(const unsigned char *bytes) {
 }
 
 struct ElfHeader {
-  unsigned char magic[4];
   uint8_t elf_class;
   uint8_t data_encoding;
   uint16_t type;
@@ -59,7 +58,6 @@ struct ElfHeader {
 
 ElfHeader decode_elf_header(const unsigned char *bytes) {
   ElfHeader header;
-  memcpy(header.magic, bytes, 4);
   header.elf_class = bytes[4];
   header.data_encoding = bytes[5];
   header.type = load_le16(bytes + 16);
