@@ -11,4 +11,3 @@ void run_elf_check(const char *) { not_built(); }
 void run_owned_check(const char *) { not_built(); }
 void run_observe(const char *, const char *) { not_built(); }
 void run_parent_check(const char *, const char *, const char *) { not_built(); }
-void run_stat_query(const char *, const char *) { not_built(); }
