@@ -6,7 +6,6 @@ namespace {
 [[noreturn]] void not_built() { abort_with_message("command not available"); }
 }  // namespace
 
-void run_unpack() { not_built(); }
 void run_elf_check(const char *) { not_built(); }
 void run_owned_check(const char *) { not_built(); }
 void run_observe(const char *, const char *) { not_built(); }
