@@ -1,5 +1,6 @@
 // A ustar writer for tests: every header field can be set to any bytes;
-// the size and checksum fields are filled in unless given.
+// the size and checksum fields are filled in unless given. Package
+// archives are built valid and then spoilt one field at a time.
 #pragma once
 
 #include <stdio.h>
@@ -74,5 +75,75 @@ inline std::string tar_member(const TarHeader &h, const std::string &data) {
 }
 
 inline std::string zero_blocks(size_t count) { return std::string(count * tar_block, '\0'); }
+
+struct Payload {
+  std::string path;
+  std::string mode;
+  std::string data;
+};
+
+// An executable, a file with padding, an empty file.
+inline const std::vector<Payload> sample_payloads = {
+    {"usr/local/bin/hello", "0755", "hello\n"},
+    {"usr/local/share/doc/hello/README", "0644", std::string(700, 'r')},
+    {"usr/local/share/empty", "0644", ""},
+};
+
+inline std::string manifest_line(const std::string &path, const std::string &mode, size_t size) {
+  return "f\t" + mode + "\t" + std::to_string(size) + "\t" + std::string(64, 'a') + "\t" + path + "\n";
+}
+
+inline std::string manifest_text(const std::vector<Payload> &payloads) {
+  std::string text;
+  for (const Payload &p : payloads) text += manifest_line(p.path, p.mode, p.data.size());
+  return text;
+}
+
+struct Member {
+  TarHeader header;
+  std::string data;
+};
+
+inline Member member_named(const std::string &name, const std::string &mode, const std::string &data) {
+  Member m{{}, data};
+  m.header.name = name;
+  m.header.mode = "000" + mode;
+  return m;
+}
+
+// A package archive, built valid and then spoilt one field at a time.
+struct Package {
+  std::vector<Member> members;
+  size_t zeros = 2;
+
+  explicit Package(const std::string &meta = "format=1\n",
+                   const std::vector<Payload> &payloads = sample_payloads) {
+    members.push_back(member_named("meta", "0644", meta));
+    members.push_back(member_named("files", "0644", manifest_text(payloads)));
+    for (const Payload &p : payloads) members.push_back(member_named("data/" + p.path, p.mode, p.data));
+  }
+  Package &set(size_t index, std::string TarHeader::*field, const std::string &value) {
+    members.at(index).header.*field = value;
+    return *this;
+  }
+  Package &data(size_t index, const std::string &bytes) {
+    members.at(index).data = bytes;
+    return *this;
+  }
+  Package &end(size_t count) {
+    zeros = count;
+    return *this;
+  }
+  std::string member(size_t index) const {
+    return tar_member(members.at(index).header, members.at(index).data);
+  }
+  // Members [0, count) without the end marker.
+  std::string head(size_t count) const {
+    std::string bytes;
+    for (size_t i = 0; i < count; ++i) bytes += member(i);
+    return bytes;
+  }
+  std::string bytes() const { return head(members.size()) + zero_blocks(zeros); }
+};
 
 }  // namespace vesk::test
