@@ -153,8 +153,7 @@ uint32_t read_padding(uint32_t size) {
 void read_meta_format() {
   FILE *meta = fopen("meta", "r");
   char line[meta_line_size];
-  require_or_abort(meta != nullptr && fgets(line, sizeof line, meta) != nullptr,
-                   "metadata format");
+  require_or_abort(meta != nullptr && fgets(line, sizeof line, meta) != nullptr, "metadata format");
   format2_flag = strcmp(line, "format=2\n") == 0 ? 1 : 0;
   fclose(meta);
 }

@@ -29,7 +29,8 @@ class StatQuery : public ::testing::Test {
 };
 
 TEST_F(StatQuery, PrintedAnswersAgreeWithCoreutils) {
-  for (const char *name : {"plain", "setuid", "no-bits", "foreign", "link", "directory", "sparse"}) {
+  for (const char *name :
+       {"plain", "setuid", "no-bits", "foreign", "link", "directory", "sparse"}) {
     for (const std::string &format : printed_formats) {
       RunResult expected = shell("stat -c '" + format + "' " + dir / name);
       ASSERT_EQ(expected.status, 0);
@@ -60,12 +61,16 @@ struct SafeCase {
 };
 
 TEST(StatSafe, TrustRule) {
-  const SafeCase cases[] = {
-      {"root-0755", 0755, 0, 0, true},         {"group-root-0775", 0775, 0, 0, true},
-      {"set-id-and-sticky", 07755, 0, 0, true}, {"group-other-0775", 0775, 0, 1000, false},
-      {"group-other-0755", 0755, 0, 1000, true}, {"owner-other", 0755, 1000, 0, false},
-      {"owner-other-0700", 0700, 1000, 0, false}, {"world-0777", 0777, 0, 0, false},
-      {"sticky-1777", 01777, 0, 0, false},       {"world-only-0002", 0002, 0, 0, false}};
+  const SafeCase cases[] = {{"root-0755", 0755, 0, 0, true},
+                            {"group-root-0775", 0775, 0, 0, true},
+                            {"set-id-and-sticky", 07755, 0, 0, true},
+                            {"group-other-0775", 0775, 0, 1000, false},
+                            {"group-other-0755", 0755, 0, 1000, true},
+                            {"owner-other", 0755, 1000, 0, false},
+                            {"owner-other-0700", 0700, 1000, 0, false},
+                            {"world-0777", 0777, 0, 0, false},
+                            {"sticky-1777", 01777, 0, 0, false},
+                            {"world-only-0002", 0002, 0, 0, false}};
   TempDir dir;
   for (const SafeCase &c : cases) {
     make_dir(dir / c.name, c.mode, c.uid, c.gid);

@@ -16,7 +16,8 @@ const std::string set_modes = R"(chmod 0644 meta files
 tab=$(printf '\t')
 while IFS=$tab read -r _ mode _ _ path; do chmod "$mode" "data/$path"; done < files
 )";
-const std::string list_members = "{ echo meta; echo files; cut -f5 files | sed 's|^|data/|'; } |\n  ";
+const std::string list_members =
+    "{ echo meta; echo files; cut -f5 files | sed 's|^|data/|'; } |\n  ";
 const std::string gnu_tar =
     "tar --format=ustar --owner=0 --group=0 --numeric-owner --no-recursion --hard-dereference -b1 "
     "-cf \"$out\" -T -\n";
@@ -45,7 +46,8 @@ void write_package(const std::string &pkg) {
   make_dir(pkg);
   write_file(pkg + "/meta", meta_text, 0664);
   write_file(pkg + "/files", manifest_text(payloads), 0600);
-  ASSERT_EQ(shell("mkdir -p " + pkg + "/data/usr/local/bin " + pkg + "/data/usr/local/share").status, 0);
+  ASSERT_EQ(
+      shell("mkdir -p " + pkg + "/data/usr/local/bin " + pkg + "/data/usr/local/share").status, 0);
   for (const Payload &p : payloads) write_file(pkg + "/data/" + p.path, p.data, 0666);
 }
 
@@ -73,7 +75,8 @@ TEST_P(TarPeer, ArchiveIsJudgedByTheRules) {
   EXPECT_EQ(read_file(stage + "/meta"), meta_text);
   EXPECT_EQ(read_file(stage + "/files"), manifest_text(payloads));
   for (const Payload &p : payloads) {
-    EXPECT_TRUE(read_file(stage + "/data/" + p.path) == read_file(pkg + "/data/" + p.path)) << p.path;
+    EXPECT_TRUE(read_file(stage + "/data/" + p.path) == read_file(pkg + "/data/" + p.path))
+        << p.path;
     EXPECT_EQ(mode_of(stage + "/data/" + p.path), p.mode == "0755" ? 0755u : 0644u) << p.path;
   }
 }
@@ -91,33 +94,41 @@ INSTANTIATE_TEST_SUITE_P(
         // GNU tar's defaults: its own format, pax headers, 20-block records,
         // hard links, directories, "./" names, the file owner, disk modes.
         PeerCase{"GnuDefaultFormat", "",
-                 list_members + "tar --owner=0 --group=0 --no-recursion -b1 -cf \"$out\" -T -", "ustar required"},
+                 list_members + "tar --owner=0 --group=0 --no-recursion -b1 -cf \"$out\" -T -",
+                 "ustar required"},
         PeerCase{"GnuPosixFormat", "",
-                 list_members + "tar --format=posix --owner=0 --group=0 --no-recursion -b1 -cf \"$out\" -T -", links},
+                 list_members +
+                     "tar --format=posix --owner=0 --group=0 --no-recursion -b1 -cf \"$out\" -T -",
+                 links},
         PeerCase{"GnuDefaultRecord", "",
-                 list_members + "tar --format=ustar --owner=0 --group=0 --no-recursion -cf \"$out\" -T -",
+                 list_members +
+                     "tar --format=ustar --owner=0 --group=0 --no-recursion -cf \"$out\" -T -",
                  "excess tar padding"},
         PeerCase{"GnuHardLink", hard_link,
-                 list_members + "tar --format=ustar --owner=0 --group=0 --no-recursion -b1 -cf \"$out\" -T -", links},
-        PeerCase{"GnuDirectoryMembers", "", "tar --format=ustar --owner=0 --group=0 -b1 -cf \"$out\" meta files data",
+                 list_members +
+                     "tar --format=ustar --owner=0 --group=0 --no-recursion -b1 -cf \"$out\" -T -",
                  links},
+        PeerCase{"GnuDirectoryMembers", "",
+                 "tar --format=ustar --owner=0 --group=0 -b1 -cf \"$out\" meta files data", links},
         PeerCase{"GnuDotSlashNames", "",
                  "{ echo meta; echo files; cut -f5 files | sed 's|^|data/|'; } | sed 's|^|./|' |"
                  "tar --format=ustar --owner=0 --group=0 --no-recursion -b1 -cf \"$out\" -T -",
                  "unexpected/unsafe archive path"},
         PeerCase{"GnuFileOwner", "chown -R 1000:1000 .",
-                 list_members + "tar --format=ustar --no-recursion -b1 -cf \"$out\" -T -", "non-root archive owner"},
+                 list_members + "tar --format=ustar --no-recursion -b1 -cf \"$out\" -T -",
+                 "non-root archive owner"},
         PeerCase{"GnuDiskModes", "", list_members + gnu_tar, "meta limit/mode", false},
         // bsdtar's defaults: pax headers when a file has extended
         // attributes, 20-block records on a pipe, hard links, recursion.
-        PeerCase{"BsdtarDefaultFormat", "", list_members + "bsdtar --uid 0 --gid 0 -n -b 1 -cf \"$out\" -T -", links,
-                 true, true},
+        PeerCase{"BsdtarDefaultFormat", "",
+                 list_members + "bsdtar --uid 0 --gid 0 -n -b 1 -cf \"$out\" -T -", links, true,
+                 true},
         PeerCase{"BsdtarDefaultBlockOnPipe", "",
                  list_members + "bsdtar --format ustar --uid 0 --gid 0 -n -cf - -T - > \"$out\"",
                  "excess tar padding"},
         PeerCase{"BsdtarHardLink", hard_link, list_members + bsdtar, links},
-        PeerCase{"BsdtarRecursion", "", "bsdtar --format ustar --uid 0 --gid 0 -b 1 -cf \"$out\" meta files data",
-                 links}),
+        PeerCase{"BsdtarRecursion", "",
+                 "bsdtar --format ustar --uid 0 --gid 0 -b 1 -cf \"$out\" meta files data", links}),
     [](const auto &info) { return info.param.name; });
 
 }  // namespace

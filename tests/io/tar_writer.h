@@ -17,7 +17,7 @@ struct TarHeader {
   std::string mode = "0000644";
   std::string uid = "0000000";
   std::string gid = "0000000";
-  std::string size;    // empty: the data's length, eleven octal digits
+  std::string size;  // empty: the data's length, eleven octal digits
   std::string mtime = "14712345670";
   std::string chksum;  // empty: the correct sum, six digits, NUL, space
   std::string typeflag = "0";
@@ -90,7 +90,8 @@ inline const std::vector<Payload> sample_payloads = {
 };
 
 inline std::string manifest_line(const std::string &path, const std::string &mode, size_t size) {
-  return "f\t" + mode + "\t" + std::to_string(size) + "\t" + std::string(64, 'a') + "\t" + path + "\n";
+  return "f\t" + mode + "\t" + std::to_string(size) + "\t" + std::string(64, 'a') + "\t" + path +
+         "\n";
 }
 
 inline std::string manifest_text(const std::vector<Payload> &payloads) {
@@ -104,7 +105,8 @@ struct Member {
   std::string data;
 };
 
-inline Member member_named(const std::string &name, const std::string &mode, const std::string &data) {
+inline Member member_named(const std::string &name, const std::string &mode,
+                           const std::string &data) {
   Member m{{}, data};
   m.header.name = name;
   m.header.mode = "000" + mode;
@@ -120,7 +122,8 @@ struct Package {
                    const std::vector<Payload> &payloads = sample_payloads) {
     members.push_back(member_named("meta", "0644", meta));
     members.push_back(member_named("files", "0644", manifest_text(payloads)));
-    for (const Payload &p : payloads) members.push_back(member_named("data/" + p.path, p.mode, p.data));
+    for (const Payload &p : payloads)
+      members.push_back(member_named("data/" + p.path, p.mode, p.data));
   }
   Package &set(size_t index, std::string TarHeader::*field, const std::string &value) {
     members.at(index).header.*field = value;

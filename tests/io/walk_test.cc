@@ -125,8 +125,8 @@ class OpenParentChainAbort : public ::testing::Test {
   void expect_abort(int create, const std::string &path, const std::string &message) {
     int root_fd = open_directory(root.path());
     char leaf[leaf_buffer_size];
-    EXPECT_EXIT(open_parent_chain(root_fd, create, path.c_str(), leaf), ::testing::ExitedWithCode(1),
-                "^vesk-io: " + message + "\n$")
+    EXPECT_EXIT(open_parent_chain(root_fd, create, path.c_str(), leaf),
+                ::testing::ExitedWithCode(1), "^vesk-io: " + message + "\n$")
         << path;
     close(root_fd);
   }
@@ -167,7 +167,7 @@ TEST_F(OpenParentChainAbort, DirectoryThatCannotBeMade) {
 // directories below it, and the process identity that creates them.
 struct TrustCase {
   std::string name;
-  std::string setup;  // shell commands run in the stage directory first
+  std::string setup;    // shell commands run in the stage directory first
   std::string message;  // empty: accepted
   int uid = -1;
   int gid = -1;
@@ -183,7 +183,8 @@ TEST_P(StageTrust, GivesItsMessage) {
   std::string stage = dir / "stage";
   make_dir(stage);
   ASSERT_EQ(shell("cd " + stage + " && " + c.setup).status, 0);
-  RunResult r = run_io({"unpack"}, {.stdin_data = Package().bytes(), .cwd = stage, .uid = c.uid, .gid = c.gid});
+  RunResult r = run_io({"unpack"},
+                       {.stdin_data = Package().bytes(), .cwd = stage, .uid = c.uid, .gid = c.gid});
   EXPECT_EQ(r.err, c.message.empty() ? "" : io_failure(c.message));
   EXPECT_EQ(r.status, c.message.empty() ? 0 : 1);
 }
@@ -204,8 +205,10 @@ INSTANTIATE_TEST_SUITE_P(
         TrustCase{"SetIdAndStickyBitsDoNotCount", "chmod 7755 .", ""},
         TrustCase{"DataOwnedByOtherUser", "mkdir data && chown 1000 data", bad_parent},
         TrustCase{"DataGroupWritableRootGroup", "mkdir -m 0775 data", ""},
-        TrustCase{"DataGroupWritableOtherGroup", "mkdir -m 0775 data && chgrp 1000 data", bad_parent},
-        TrustCase{"DeepDirectoryWorldWritable", "mkdir -p -m 1777 data/usr/local/share", bad_parent},
+        TrustCase{"DataGroupWritableOtherGroup", "mkdir -m 0775 data && chgrp 1000 data",
+                  bad_parent},
+        TrustCase{"DeepDirectoryWorldWritable", "mkdir -p -m 1777 data/usr/local/share",
+                  bad_parent},
         // An unprivileged run cannot be handed a stage it owns...
         TrustCase{"UnprivilegedOwnStage", "chown 65534:65534 .", bad_root, 65534, 65534},
         // ...and in a stage it may write through gid 0, the first directory
