@@ -53,5 +53,5 @@ stage="$scratch/stage"
 mkdir -m 0755 "$stage"
 io_path="$PWD/$io"
 (cd "$stage" && step "$io_path" unpack < "$out")
-(cd "$stage" && find . -mindepth 1 -printf '%M %u %s %P\n' | LC_ALL=C sort)
+(cd "$stage" && find . -mindepth 1 -printf '%P  %M %u %s\n' | LC_ALL=C sort)
 (cd "$stage" && step "$io_path" unpack < "$out")
