@@ -28,19 +28,19 @@ constexpr int runs_per_case = 150;
 
 // --- the attacker -----------------------------------------------------------
 
-// Exchanges two names as fast as it can, bounded in count and time, from
-// the moment the constructor returns until the object goes. The two names
-// end up as they started.
+// Exchanges two names as fast as it can, bounded in count and time, while
+// it is running; between runs it is stopped, so the test can put things
+// back and look.
 class Swapper {
  public:
-  Swapper(const std::string &a, const std::string &b) : a_(a), b_(b) {
+  Swapper(const std::string &a, const std::string &b) {
     int ready[2];
     if (pipe(ready) != 0) abort();
     pid_ = fork();
     if (pid_ == 0) {
       close(ready[0]);
-      time_t end = time(nullptr) + 20;
-      for (long i = 0; i < 20000000 && time(nullptr) < end; ++i) {
+      time_t end = time(nullptr) + 300;
+      for (long i = 0; i < 500000000 && time(nullptr) < end; ++i) {
         bool exchanged = renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
         if (i == 0) {
           char answer = exchanged ? 'y' : 'n';
@@ -54,17 +54,25 @@ class Swapper {
     char answer = 0;
     started_ = read(ready[0], &answer, 1) == 1 && answer == 'y';
     close(ready[0]);
+    pause();
   }
   ~Swapper() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  bool started() const { return started_; }
   Swapper(const Swapper &) = delete;
   Swapper &operator=(const Swapper &) = delete;
 
+  bool started() const { return started_; }
+  void resume() { kill(pid_, SIGCONT); }
+  // Returns once the swapper has stopped, so no exchange is under way.
+  void pause() {
+    kill(pid_, SIGSTOP);
+    int status = 0;
+    waitpid(pid_, &status, WUNTRACED);
+  }
+
  private:
-  std::string a_, b_;
   pid_t pid_ = -1;
   bool started_ = false;
 };
@@ -191,31 +199,40 @@ void build_layout(Layout &l, const RaceCase &c, Decoy decoy) {
   if (observe) write_file(mirror + "/bin/hello", "OUTSIDE!", 0600, 4242, 4242);
 }
 
+// Takes away what a successful run made, so the next run starts alike.
+void clear_results(const Layout &l, const RaceCase &c) {
+  if (c.unpack) {
+    unlink((l.root + "/meta").c_str());
+    unlink((l.root + "/files").c_str());
+    unlink((l.real + "/bin/hello").c_str());
+  }
+  rmdir((l.real + "/bin/new").c_str());
+}
+
 class Race : public ::testing::TestWithParam<RaceCase> {
  protected:
   void attack(Decoy decoy) {
     const RaceCase &c = GetParam();
+    Layout l;
+    build_layout(l, c, decoy);
+    std::string watched = decoy == Decoy::OutsideLink ? l.outside : l.decoy;
+    const std::string before = snapshot(watched);
+    std::vector<std::string> args = c.command;
+    RunOptions options;
+    if (c.unpack) {
+      options.cwd = l.root;
+      options.stdin_data = hello_archive();
+    } else {
+      args.insert(args.begin() + 1, l.root);
+    }
+
+    Swapper swapper(l.real, l.decoy);
+    ASSERT_TRUE(swapper.started()) << "the exchange of directories does not work here";
     std::map<std::string, int> outcomes;
     for (int run = 0; run < runs_per_case; ++run) {
-      Layout l;
-      build_layout(l, c, decoy);
-      std::string watched = decoy == Decoy::OutsideLink ? l.outside : l.decoy;
-      std::string before = snapshot(watched);
-
-      RunResult r;
-      {
-        Swapper swapper(l.real, l.decoy);
-        ASSERT_TRUE(swapper.started()) << "the exchange of directories does not work here";
-        std::vector<std::string> args = c.command;
-        RunOptions options;
-        if (c.unpack) {
-          options.cwd = l.root;
-          options.stdin_data = hello_archive();
-        } else {
-          args.insert(args.begin() + 1, l.root);
-        }
-        r = run_io(args, options);
-      }
+      swapper.resume();
+      RunResult r = run_io(args, options);
+      swapper.pause();
       restore(l.real, l.decoy, l.real_inode);
 
       ASSERT_EQ(snapshot(watched), before) << "run " << run << " reached outside: " << r.err;
@@ -234,6 +251,7 @@ class Race : public ::testing::TestWithParam<RaceCase> {
             << "unexpected: " << r.err;
         ++outcomes[message];
       }
+      clear_results(l, c);
     }
     // The attack must have been seen at least once, or the test proved nothing.
     EXPECT_LT(outcomes["success"], runs_per_case) << "no run met the swapped decoy";
