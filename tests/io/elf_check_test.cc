@@ -25,7 +25,8 @@ const std::string musl = std::string("/lib/ld-musl-i386.so.1") + '\0';
 
 std::string le(uint32_t value, int width) {
   std::string bytes;
-  for (int i = 0; i < width; ++i) bytes += static_cast<char>(value >> (8 * i));
+  // Wider fields (of 64-bit headers) are zero-extended.
+  for (int i = 0; i < width; ++i) bytes += static_cast<char>(uint64_t{value} >> (8 * i));
   return bytes;
 }
 
