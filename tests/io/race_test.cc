@@ -19,6 +19,7 @@
 #include <set>
 
 #include "harness.h"
+#include "tar_writer.h"
 
 using namespace vesk::test;
 
@@ -117,35 +118,10 @@ std::string snapshot(const std::string &dir) {
 
 // --- fixtures ---------------------------------------------------------------
 
-std::string octal(unsigned value, size_t width) {
-  char field[16];
-  snprintf(field, sizeof field, "%0*o", static_cast<int>(width - 1), value);
-  return std::string(field, width - 1) + '\0';
-}
-
-std::string tar_member(const std::string &name, const std::string &data, unsigned mode) {
-  std::string header(512, '\0');
-  header.replace(0, name.size(), name);
-  header.replace(100, 8, octal(mode, 8));
-  header.replace(108, 8, octal(0, 8));
-  header.replace(116, 8, octal(0, 8));
-  header.replace(124, 12, octal(static_cast<unsigned>(data.size()), 12));
-  header.replace(136, 12, octal(0, 12));
-  header.replace(148, 8, std::string(8, ' '));
-  header[156] = '0';
-  header.replace(257, 8, std::string("ustar\0" "00", 8));
-  unsigned sum = 0;
-  for (unsigned char byte : header) sum += byte;
-  header.replace(148, 8, octal(sum, 7) + ' ');
-  return header + data + std::string((512 - data.size() % 512) % 512, '\0');
-}
-
 const std::string hello = "hello\n";
 
 std::string hello_archive() {
-  std::string files = "f\t0755\t6\t" + std::string(64, 'a') + "\tusr/local/bin/hello\n";
-  return tar_member("meta", "format=1\n", 0644) + tar_member("files", files, 0644) +
-         tar_member("data/usr/local/bin/hello", hello, 0755) + std::string(1024, '\0');
+  return Package("format=1\n", {{"usr/local/bin/hello", "0755", hello}}).bytes();
 }
 
 enum class Decoy { OutsideLink, ForeignDirectory, WorldWritableDirectory };
