@@ -13,7 +13,8 @@ namespace {
 const std::string prefix = "/opt/vesk-install-test";
 
 RunResult run_installed(const std::string &program, const std::vector<std::string> &args) {
-  std::vector<std::string> argv = emulator_words();
+  std::vector<std::string> argv;
+  if (VESK_INSTALLS_PROGRAMS_UNDER_TEST) argv = emulator_words();
   argv.push_back(program);
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program(argv);
