@@ -21,8 +21,9 @@
 #
 # What this example leaves out and a package manager must add: verifying the
 # signatures of the delegation and the index with the signer key, resolving
-# dependencies, recording the installed files in the owned-file manifest,
-# and undoing a half-finished install.
+# dependencies, removing the files of an older version, recording the
+# installed files in the owned-file manifest, and undoing a half-finished
+# install.
 set -eu
 set -f
 
@@ -110,8 +111,10 @@ EOF
 report select "$row_name $row_version (rank $row_rank)"
 
 # 3. The package file: the size and the SHA-256 digest that the row names.
+# Its name is the row's digest and ".vesk" (vesk-index checked that), so it
+# cannot point outside the repository.
 package=$work/package.vesk
-cp "$repository/$row_file" "$package" 2>/dev/null || refuse "package size" "no file $row_file"
+cp "$repository/$row_file" "$package" 2>/dev/null || refuse fetch "no file $row_file in the repository"
 [ $(wc -c < "$package") -eq "$row_size" ] || refuse "package size" "size differs from the index row"
 [ "$(sha256_of "$package")" = "$row_digest" ] || refuse "package digest" "SHA-256 differs from the index row"
 report package "$row_file matches its index row"

@@ -152,11 +152,15 @@ TEST_P(RefusedInput, StopsAtTheRightStep) {
 INSTANTIATE_TEST_SUITE_P(Tampered, RefusedInput, ::testing::ValuesIn(refusals),
                          [](const auto &info) { return info.param.name; });
 
-TEST(ExampleCaller, RefusesAnUnknownPackageName) {
+TEST(ExampleCaller, RefusesAnUnknownPackageOrAMissingFile) {
   Scene s;
   RunResult r = s.run_caller("500", "hello-doc");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "refused at select: no package hello-doc in the index\n");
+  ASSERT_EQ(unlink((s.repo / bundled_package_name()).c_str()), 0);
+  r = s.run_caller();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "refused at fetch: no file " + bundled_package_name() + " in the repository\n");
 }
 
 // The committed archive is what its recipe makes of the committed tree, so
