@@ -4,7 +4,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake make g++ clang libgtest-dev binutils coreutils tar libarchive-tools gcc-multilib g++-multilib afl++ gcovr clang-tidy cppcheck python3"
+packages="cmake make g++ clang libgtest-dev binutils coreutils tar libarchive-tools gcc-multilib g++-multilib mandoc afl++ gcovr clang-tidy cppcheck python3"
 
 if [ "$(id -u)" = 0 ]; then
   missing=""
