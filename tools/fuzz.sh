@@ -3,7 +3,9 @@
 # built by the "fuzz" preset with afl-clang-fast, AddressSanitizer and
 # UndefinedBehaviorSanitizer, each run forked from AFL's fork server. A
 # failing input ends with "vesk-io: ..." and exit status 1, which the fuzzer
-# takes as a normal run; a crash, a sanitizer report or a hang is a finding.
+# takes as a normal run; a crash, a sanitizer report or a hang is a finding,
+# and so is an input the fuzzer kept that the program answers wrongly (see
+# tests/fuzz/audit_accepted.py).
 #
 #   sh tools/fuzz.sh [--seconds N] [TARGET...]
 #
@@ -106,6 +108,17 @@ for target in $targets; do
   echo "$line"
   summary="$summary$line
 "
+  # Every input the fuzzer kept is run once more and judged: a refusal must
+  # be one message line, an acceptance must hold under rules written apart
+  # from the program (tests/fuzz/audit_accepted.py).
+  audit=ok
+  python3 tests/fuzz/audit_accepted.py "$target" "$run/out/default/queue" "$fixtures" "$io" "$index" \
+    >"$run/audit.log" 2>&1 || audit=failed
+  sed -n 's/^audit //p' "$run/audit.log"
+  if [ $audit = failed ]; then
+    failed=1
+    cat "$run/audit.log" >&2
+  fi
   if [ "$crashes" -ne 0 ] || [ "$hangs" -ne 0 ]; then
     failed=1
     mkdir -p "$top/build/fuzz/findings/$target"
@@ -120,4 +133,4 @@ printf '%s' "$summary"
 return $failed
 }
 
-main "$@"
+main "$@"; exit
