@@ -1,7 +1,8 @@
 #!/bin/sh
 # Coverage-guided fuzzing of every parser with AFL++: the real programs,
 # built by the "fuzz" preset with afl-clang-fast, AddressSanitizer and
-# UndefinedBehaviorSanitizer, each run forked from AFL's fork server. A
+# UndefinedBehaviorSanitizer (plus a "fuzz-cmplog" build for AFL's
+# comparison logging), each run forked from AFL's fork server. A
 # failing input ends with "vesk-io: ..." and exit status 1, which the fuzzer
 # takes as a normal run; a crash, a sanitizer report or a hang is a finding,
 # and so is an input the fuzzer kept that the program answers wrongly (see
@@ -45,6 +46,10 @@ all="manifest owned unpack elf elf2 delegation index"
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
+# A second build logs the operands of comparisons, so the fuzzer can copy
+# them into inputs: tar checksums, magic strings, fixed keywords.
+cmake --preset fuzz-cmplog >/dev/null
+cmake --build --preset fuzz-cmplog >/dev/null
 top=$(pwd)
 io=$top/build/fuzz/vesk-io
 index=$top/build/fuzz/vesk-index
@@ -83,6 +88,7 @@ for target in $targets; do
       set -- "$index" index "$now" "$repo" "$abi" "$deleg_sha" "$fixtures/delegation" @@ ;;
     *) echo "unknown fuzz target: $target" >&2; exit 2 ;;
   esac
+  cmplog=$top/build/fuzz-cmplog/$(basename "$1")
   run=$top/build/fuzz/runs/$target
   rm -rf "$run" "$top/build/fuzz/findings/$target"
   mkdir -p "$run/scratch"
@@ -95,7 +101,7 @@ for target in $targets; do
   # its own stage below the scratch directory (see unpack_in_fresh_stage.cc),
   # and removes the one before it, so at most one archive's files exist.
   (cd "$run/scratch" &&
-   afl-fuzz -i "$seeds" -o "$run/out" -x "$top/tests/fuzz/dict/$dict.dict" \
+   afl-fuzz -i "$seeds" -o "$run/out" -x "$top/tests/fuzz/dict/$dict.dict" -c "$cmplog" \
      -m none -t 2000 -V "$seconds" -- "$@" >"$run/afl.log" 2>&1) || {
     echo "afl-fuzz failed for $target:" >&2; tail -n 30 "$run/afl.log" >&2; exit 1; }
   rm -rf "$run/scratch"
