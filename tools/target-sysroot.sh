@@ -50,7 +50,8 @@ unpack_musl() {
   downloads=$sysroot/.debs
   rm -rf "$downloads"
   mkdir -p "$downloads"
-  (cd "$downloads" && apt-get download -q $musl_packages)
+  # As root, apt would hand the download to its own user, who cannot write here.
+  (cd "$downloads" && apt-get download -q -o APT::Sandbox::User="$(id -un)" $musl_packages)
   for deb in "$downloads"/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
   rm -rf "$downloads"
 }
