@@ -57,6 +57,7 @@ TEST(Link, LoaderAndDynamicTags) {
     RunResult r = shell("readelf -W -l -d '" + program + "'");
     ASSERT_EQ(r.status, 0) << program;
     if (expected_needed.empty()) {
+      EXPECT_NE(r.out.find("Elf file type is EXEC"), std::string::npos) << program;
       EXPECT_EQ(r.out.find("INTERP"), std::string::npos) << program;
       EXPECT_EQ(r.out.find("DYNAMIC"), std::string::npos) << program;
       EXPECT_NE(r.out.find("There is no dynamic section in this file."), std::string::npos)
@@ -66,6 +67,8 @@ TEST(Link, LoaderAndDynamicTags) {
     for (const char *tag : {"(RPATH)", "(RUNPATH)", "TEXTREL"})
       EXPECT_EQ(r.out.find(tag), std::string::npos) << program << " has " << tag;
     if (expected_needed == "libc.so") {
+      EXPECT_NE(r.out.find("Elf file type is DYN (Position-Independent"), std::string::npos)
+          << program;
       const std::string loader = "[Requesting program interpreter: /lib/ld-musl-i386.so.1]";
       size_t at = r.out.find(loader);
       EXPECT_NE(at, std::string::npos) << program;

@@ -1,7 +1,8 @@
 // The target CPU is a Pentium MMX: no cmov, no P6 floating-point compares,
-// no long NOPs, nothing of SSE or later. The emulator traps on some of these
-// only when they run, so the whole disassembly of each target program is
-// scanned, code the tests never reach included.
+// no long NOPs, nothing of SSE or later. The emulator traps on most of these
+// only when they run, and on long NOPs (endbr32 among them) never, so the
+// whole disassembly of each target program is scanned, code the tests never
+// reach included.
 #include <gtest/gtest.h>
 
 #include <set>
