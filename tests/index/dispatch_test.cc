@@ -20,7 +20,8 @@ TEST(Dispatch, CommandLinesThatFitNoCommand) {
       {"index", "500", "core", abi, sha, missing, missing, missing},
       {"index", "x", missing}};  // a malformed NOW does not matter here
   for (const auto &line : lines)
-    expect_index(run_index(line), "delegation NOW FILE | index NOW REPO ABI DELEG_SHA DELEGATION INDEX");
+    expect_index(run_index(line),
+                 "delegation NOW FILE | index NOW REPO ABI DELEG_SHA DELEGATION INDEX");
 }
 
 // The files do not exist: NOW is refused before either is opened.

@@ -23,9 +23,10 @@ const std::string digest3 = "a618c62b1ecdacb139eeaf5708a0a8ab7477138a9dcb1237480
 using Line = std::vector<std::string>;
 using Lines = std::vector<Line>;
 
-inline Line package_row(const std::string &name, const std::string &version, const std::string &rank,
-                        const std::string &digest, const std::string &size, const std::string &dependencies,
-                        const std::string &description, const std::string &date) {
+inline Line package_row(const std::string &name, const std::string &version,
+                        const std::string &rank, const std::string &digest, const std::string &size,
+                        const std::string &dependencies, const std::string &description,
+                        const std::string &date) {
   return {name, version, rank, digest, size, digest + ".vesk", "0.1", dependencies, "i586", "musl",
           abi_digest, "pentium-mmx-audited", description, "https://hello.example/", date};
 }
@@ -42,8 +43,8 @@ enum RowColumn { kName, kVersion, kRank, kDigest, kSize, kFilename, kSystem, kDe
                  kArchitecture, kLibrary, kRowAbi, kProfile, kDescription, kUpstream, kDate };
 
 struct Repository {
-  Lines delegation = {{"VESK-DELEGATION", "1", "core", "3", "100", "900", abi_digest, "i586", "musl",
-                       "pentium-mmx-audited"},
+  Lines delegation = {{"VESK-DELEGATION", "1", "core", "3", "100", "900", abi_digest, "i586",
+                       "musl", "pentium-mmx-audited"},
                       {"signer", "ssh-ed25519", signer_key},
                       {"package", "hello"},
                       {"package", "hello-doc"}};

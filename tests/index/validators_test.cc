@@ -21,7 +21,8 @@ TEST(Validators, NameToken) {
       {".a", false}, {"_a", false}, {"+a", false}, {"a b", false}, {"a=b", false}, {"a/b", false},
       {"a:b", false}, {"a\tb", false}, {"a\xc3\xa9", false}, {"\xc3\xa9", false}, {"`", false},
       {"{", false}, {"@", false}, {"[", false}};
-  for (const auto &[text, expected] : cases) EXPECT_EQ(is_name_token(text.c_str()), expected) << text;
+  for (const auto &[text, expected] : cases)
+    EXPECT_EQ(is_name_token(text.c_str()), expected) << text;
 }
 
 TEST(Validators, Version) {

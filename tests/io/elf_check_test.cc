@@ -40,8 +40,9 @@ struct ElfFile {
       table += le(p.type, 4) + le(p.offset, 4) + le(p.vaddr, 4) + le(p.vaddr, 4) + le(p.filesz, 4) +
                le(p.filesz + 0x1000, 4) + le(5, 4) + le(0x1000, 4);
     std::string file = "\x7F" "ELF" + std::string{char(elf_class), char(data), 1} + le(0, 8) +
-                       le(0, 1) + le(type, 2) + le(machine, 2) + le(1, 4) + le(0, 4) + le(phoff, 4) +
-                       le(0, 8) + le(52, 2) + le(phentsize, 2) + le(phdrs.size(), 2) + le(0, 6);
+                       le(0, 1) + le(type, 2) + le(machine, 2) + le(1, 4) + le(0, 4) +
+                       le(phoff, 4) + le(0, 8) + le(52, 2) + le(phentsize, 2) +
+                       le(phdrs.size(), 2) + le(0, 6);
     std::vector<std::pair<uint32_t, std::string>> all = pieces;
     if (phoff < 0x10000) all.insert(all.begin(), {phoff, table});
     for (const auto &[at, piece] : all) {
@@ -103,7 +104,8 @@ TEST(Elf, EachFileGivesItsMessageUnderBothFormats) {
   const std::string seek = "ELF seek", truncated = "truncated input";
   const std::string loader_size = "ELF interpreter size", loader = "glibc/foreign interpreter";
   const std::string invalid = "invalid dynamic executable/interpreter";
-  const std::string forbidden = "ELF search path/textrel forbidden", limit = "ELF dependencies limit";
+  const std::string forbidden = "ELF search path/textrel forbidden";
+  const std::string limit = "ELF dependencies limit";
   const std::string no_table = "ELF string table/dependencies", name_rule = "ELF dependency string";
   const std::string format1 = "format 1 supports only libc.so ELF dependencies";
   const std::string foreign = "foreign ELF dependency", n126(126, 'n');

@@ -29,7 +29,8 @@ TEST(Link, NoCxxRuntimeSymbolsAndNoHeap) {
   for (const std::string &program : {io_program(), index_program()}) {
     RunResult r = shell("nm -D --undefined-only '" + program + "' 2>/dev/null; nm '" + program +
                         "' 2>/dev/null");
-    for (const char *symbol : {"_Znw", "__cxa_guard", "__gxx_personality", "_ZSt", "GLIBCXX", " malloc"})
+    for (const char *symbol :
+         {"_Znw", "__cxa_guard", "__gxx_personality", "_ZSt", "GLIBCXX", " malloc"})
       EXPECT_EQ(r.out.find(symbol), std::string::npos) << program << " uses " << symbol;
   }
 }

@@ -16,7 +16,8 @@ std::string join(const std::vector<std::string> &fields) {
 }
 // The file line of usr/bin/a with field `index` replaced.
 std::string with(size_t index, const std::string &value) {
-  std::vector<std::string> fields = {"f", "0644", "0", "0", "5", hash, "usr/bin/a", "software", "-"};
+  std::vector<std::string> fields = {"f", "0644", "0", "0", "5", hash, "usr/bin/a", "software",
+                                     "-"};
   fields.at(index) = value;
   return join(fields);
 }

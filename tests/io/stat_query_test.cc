@@ -21,7 +21,8 @@ TEST(StatQuery, PrintedAnswersAgreeWithCoreutils) {
   make_dir(dir / "directory", 0755);
   write_file(dir / "sparse", "", 0644);  // past 4 GiB: the size needs 64 bits
   ASSERT_EQ(truncate((dir / "sparse").c_str(), 5368709123LL), 0);
-  for (const char *name : {"plain", "setuid", "no-bits", "foreign", "link", "directory", "sparse"}) {
+  for (const char *name :
+       {"plain", "setuid", "no-bits", "foreign", "link", "directory", "sparse"}) {
     for (const std::string &format : printed_formats) {
       SCOPED_TRACE(name + (" " + format));
       RunResult expected = shell("stat -c '" + format + "' " + dir / name);
@@ -50,7 +51,8 @@ TEST(StatQuery, TrustRule) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     make_dir(dir / c.name, c.mode, c.uid, c.gid);
-    expect_io(run_io({"stat", "-c", "safe", dir / c.name}), c.trusted ? "" : "untrusted directory owner/mode");
+    expect_io(run_io({"stat", "-c", "safe", dir / c.name}),
+              c.trusted ? "" : "untrusted directory owner/mode");
   }
   // The type is not tested; a symbolic link is judged by its own bits.
   write_file(dir / "file", "", 0644);
@@ -73,7 +75,8 @@ TEST(StatQuery, LostAnswerFails) {
   TempDir dir;
   for (const std::string &format : printed_formats) {
     SCOPED_TRACE(format);
-    expect_io(run_io({"stat", "-c", format, dir.path()}, {.stdout_path = "/dev/full"}), "output write");
+    expect_io(run_io({"stat", "-c", format, dir.path()}, {.stdout_path = "/dev/full"}),
+              "output write");
     expect_io(run_io({"stat", "-c", format, dir.path()}, {.close_stdout = true}), "output write");
   }
   // "safe" prints nothing, so it has nothing to lose.

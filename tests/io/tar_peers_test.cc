@@ -19,7 +19,8 @@ while IFS=$tab read -r _ mode _ _ path; do chmod "$mode" "data/$path"; done < fi
 const std::string list = "{ echo meta; echo files; cut -f5 files | sed 's|^|data/|'; } | ";
 const std::string gnu_recipe = list + "tar --format=ustar --owner=0 --group=0 --numeric-owner "
                                "--no-recursion --hard-dereference -b1 -cf \"$out\" -T -";
-const std::string bsd_recipe = list + "bsdtar --format ustar --uid 0 --gid 0 -n -b 1 -cf \"$out\" -T -";
+const std::string bsd_recipe =
+    list + "bsdtar --format ustar --uid 0 --gid 0 -n -b 1 -cf \"$out\" -T -";
 // The recipe's words less what a case leaves out.
 const std::string gnu = "tar --format=ustar --owner=0 --group=0 --no-recursion ";
 const std::string bsd = "bsdtar --format ustar --uid 0 --gid 0 ";
@@ -69,21 +70,22 @@ TEST(TarPeers, ArchivesAreJudgedByTheRules) {
     make_dir(stage);
     write_file(pkg + "/meta", meta_text, 0664);
     write_file(pkg + "/files", manifest_text(payloads), 0600);
-    ASSERT_EQ(shell("mkdir -p " + pkg + "/data/usr/local/bin " + pkg + "/data/usr/local/share").status, 0);
+    ASSERT_EQ(shell("cd " + pkg + " && mkdir -p data/usr/local/bin data/usr/local/share").status,
+              0);
     for (const Payload &p : payloads) write_file(pkg + "/data/" + p.path, p.data, 0666);
     if (c.xattr)
       ASSERT_EQ(setxattr((pkg + "/data/usr/local/bin/hello").c_str(), "user.note", "x", 1, 0), 0)
           << "the test directory's file system must take user extended attributes";
-    std::string script = "set -e\ncd " + pkg + "\nout=" + dir / "pkg.tar" + "\n" + c.prepare + "\n" +
-                         (c.recipe_modes ? set_modes : "") + c.writer;
+    std::string script = "set -e\ncd " + pkg + "\nout=" + dir / "pkg.tar" + "\n" + c.prepare +
+                         "\n" + (c.recipe_modes ? set_modes : "") + c.writer;
     ASSERT_EQ(shell(script).status, 0) << script;
 
     expect_io(run_io({"unpack"}, {.stdin_path = dir / "pkg.tar", .cwd = stage}), c.message);
     if (!c.message.empty()) continue;
     EXPECT_EQ(read_file(stage + "/meta"), meta_text);
     EXPECT_EQ(read_file(stage + "/files"), manifest_text(payloads));
-    for (const Payload &p : payloads) {
-      EXPECT_TRUE(read_file(stage + "/data/" + p.path) == read_file(pkg + "/data/" + p.path)) << p.path;
+    for (const Payload &p : payloads) {  // a hard link made blob2 a copy of blob
+      EXPECT_TRUE(read_file(stage + "/data/" + p.path) == read_file(pkg + "/data/" + p.path));
       EXPECT_EQ(mode_of(stage + "/data/" + p.path), p.mode == "0755" ? 0755u : 0644u) << p.path;
     }
   }

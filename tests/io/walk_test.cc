@@ -56,8 +56,8 @@ TEST(StageTrust, UnpackJudgesEveryDirectoryOnTheWay) {
     std::string stage = dir / "stage";
     make_dir(stage);
     ASSERT_EQ(shell("cd " + stage + " && " + c.setup).status, 0);
-    expect_io(run_io({"unpack"}, {.stdin_data = Package().bytes(), .cwd = stage, .uid = c.uid, .gid = c.gid}),
-              c.message);
+    RunOptions as = {.stdin_data = Package().bytes(), .cwd = stage, .uid = c.uid, .gid = c.gid};
+    expect_io(run_io({"unpack"}, as), c.message);
   }
 }
 

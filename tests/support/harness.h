@@ -24,9 +24,9 @@ struct RunResult {
   std::string out, err;
 };
 
-// Runs argv[0] (a path, not searched) with the given arguments.
+// argv[0] is a path, not searched. run_io and run_index go through the
+// configured emulator, if any.
 RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options = {});
-// The programs under test, through the configured emulator if any.
 RunResult run_io(const std::vector<std::string> &args, const RunOptions &options = {});
 RunResult run_index(const std::vector<std::string> &args, const RunOptions &options = {});
 // vesk-io with a fresh file holding `bytes` put after the command word.
