@@ -63,10 +63,10 @@ TEST(StatQuery, TrustRule) {
 
 TEST(StatQuery, Refusals) {
   TempDir dir;
-  for (const std::string &format : {"%u", "safe", "%g"})
+  for (const char *format : {"%u", "safe", "%g"})
     for (const std::string &path : {dir / "missing", std::string()})
       expect_io(run_io({"stat", "-c", format, path}), "stat failed");
-  for (const std::string &format : {"%g", "%U", "%u ", "", "SAFE", "%u:%g\n", "%u%a"})
+  for (const char *format : {"%g", "%U", "%u ", "", "SAFE", "%u:%g\n", "%u%a"})
     expect_io(run_io({"stat", "-c", format, dir.path()}), "unsupported stat format");
 }
 

@@ -73,9 +73,10 @@ TEST(TarPeers, ArchivesAreJudgedByTheRules) {
     ASSERT_EQ(shell("cd " + pkg + " && mkdir -p data/usr/local/bin data/usr/local/share").status,
               0);
     for (const Payload &p : payloads) write_file(pkg + "/data/" + p.path, p.data, 0666);
-    if (c.xattr)
+    if (c.xattr) {
       ASSERT_EQ(setxattr((pkg + "/data/usr/local/bin/hello").c_str(), "user.note", "x", 1, 0), 0)
           << "the test directory's file system must take user extended attributes";
+    }
     std::string script = "set -e\ncd " + pkg + "\nout=" + dir / "pkg.tar" + "\n" + c.prepare +
                          "\n" + (c.recipe_modes ? set_modes : "") + c.writer;
     ASSERT_EQ(shell(script).status, 0) << script;
