@@ -4,7 +4,9 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake make g++ clang libgtest-dev binutils coreutils tar libarchive-tools gcc-multilib g++-multilib mandoc afl++ gcovr clang-tidy cppcheck python3"
+packages="cmake make g++ clang libgtest-dev binutils coreutils tar libarchive-tools mandoc
+          gcc-multilib g++-multilib qemu-user libclang-rt-dev
+          afl++ gcovr clang-tidy cppcheck python3"
 
 if [ "$(id -u)" = 0 ]; then
   missing=""
@@ -27,6 +29,9 @@ echo "== host build (clang++): warning-free, and the tests again"
 cmake --preset clang >/dev/null
 cmake --build --preset clang
 ctest --preset clang
+
+echo "== target builds (i586 musl, dynamic and static) and the tests under qemu-i386 -cpu pentium"
+sh tools/test-target.sh
 
 echo "== sanitizer build (ASan + UBSan) and the tests again"
 cmake --preset asan >/dev/null
