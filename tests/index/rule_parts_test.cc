@@ -19,6 +19,8 @@ TEST(RuleParts, DelegationFile) {
           {"SignerKeyType", [](Repository &r) { r.delegation[1][1] = "ssh-rsa"; }, "signer"},
           // Padding, as base64 ends, is part of the alphabet.
           {"SignerKeyPadding", [](Repository &r) { r.delegation[1][2].back() = '='; }, ""},
+          {"SignerKeyUrlSafeAlphabet", [](Repository &r) { r.delegation[1][2].back() = '-'; },
+           "signer encoding"},
       },
       run_delegation_command);
 }
@@ -31,11 +33,20 @@ TEST(RuleParts, IndexFile) {
           {"HeaderVersion", [](Repository &r) { r.header()[1] = "3"; }, "index header"},
           {"HeaderAbi", [](Repository &r) { r.header()[4] = digest1; },
            "index identity/ABI/delegation"},
+          {"SerialZero", [](Repository &r) { r.header()[kSerial] = "0"; }, "index serial/epoch"},
           {"SerialLargest", [](Repository &r) { r.header()[kSerial] = "999999999"; }, ""},
           {"SerialAboveLargest", [](Repository &r) { r.header()[kSerial] = "1000000000"; },
            "index serial/epoch"},
           {"RowNameNotDelegated", [](Repository &r) { r.row(3)[kName] = "hello-man"; },
            "package name/version"},
+          {"RowNameNotToken", [](Repository &r) { r.row(3)[kName] = "-hello"; },
+           "package name/version"},
+          {"RowDigestShort",
+           [](Repository &r) {
+             r.row(1)[kDigest] = digest1.substr(1);
+             r.row(1)[kFilename] = r.row(1)[kDigest] + ".vesk";
+           },
+           "package digest"},
           {"RowDigestUpperCase",
            [](Repository &r) {
              r.row(1)[kDigest] = upper_case_digest(digest1);
