@@ -25,7 +25,7 @@ using namespace vesk::test;
 
 namespace {
 
-constexpr int runs_per_case = 150;
+constexpr int runs_per_case = 300;
 
 // --- the attacker -----------------------------------------------------------
 
