@@ -5,7 +5,8 @@ set -eu
 cd "$(dirname "$0")/.."
 
 packages="cmake make g++ clang libgtest-dev binutils coreutils tar libarchive-tools mandoc
-          gcc-multilib g++-multilib qemu-user libclang-rt-dev"
+          gcc-multilib g++-multilib qemu-user libclang-rt-dev
+          afl++ gcovr clang-tidy cppcheck python3"
 
 if [ "$(id -u)" = 0 ]; then
   missing=""
@@ -31,3 +32,17 @@ ctest --preset clang
 
 echo "== target builds (i586 musl, dynamic and static) and the tests under qemu-i386 -cpu pentium"
 sh tools/test-target.sh
+
+echo "== sanitizer build (ASan + UBSan) and the tests again"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
+
+echo "== coverage of io/ and index/, and every failure message produced"
+sh tools/coverage.sh
+
+echo "== static analysis"
+sh tools/lint.sh
+
+echo "== fuzzing every parser for a minute"
+sh tools/fuzz.sh --seconds "${VESK_FUZZ_SECONDS:-60}"

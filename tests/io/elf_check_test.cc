@@ -19,7 +19,8 @@ const std::string nul(1, '\0'), musl = "/lib/ld-musl-i386.so.1" + nul;
 
 std::string le(uint64_t value, int width) {
   std::string bytes;
-  for (int i = 0; i < width; ++i) bytes += static_cast<char>(value >> (8 * i));
+  // Wider fields (of 64-bit headers) are zero-extended.
+  for (int i = 0; i < width; ++i) bytes += static_cast<char>(uint64_t{value} >> (8 * i));
   return bytes;
 }
 std::string dyn(Dyn d) { return le(d.tag, 4) + le(d.val, 4); }

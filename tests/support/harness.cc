@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,11 +34,38 @@ int remove_entry(const char *path, const struct stat *, int, struct FTW *) { ret
   if (options.gid >= 0 && setgid(options.gid) != 0) _exit(126);
   if (options.uid >= 0 && setuid(options.uid) != 0) _exit(126);
   alarm(options.timeout_seconds);
+  if (options.file_size_limit >= 0) {
+    // A write past the limit then fails with EFBIG instead of killing the run.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = {static_cast<rlim_t>(options.file_size_limit),
+                    static_cast<rlim_t>(options.file_size_limit)};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+  }
+  if (options.open_files_limit >= 0) {
+    // The limit counts from the standard streams alone, whatever the test
+    // runner left open.
+    closefrom(3);
+    rlimit limit = {static_cast<rlim_t>(options.open_files_limit),
+                    static_cast<rlim_t>(options.open_files_limit)};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
+  }
   std::vector<char *> args;
   for (const std::string &word : argv) args.push_back(const_cast<char *>(word.c_str()));
   args.push_back(nullptr);
   execv(args[0], args.data());
   _exit(127);
+}
+
+// With VESK_STDERR_LOG set, every run's standard error is appended to that
+// file, so that a coverage run can tell which messages the suite produced.
+void log_stderr(const std::string &err) {
+  const char *log = getenv("VESK_STDERR_LOG");
+  if (log == nullptr || err.empty()) return;
+  int fd = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) fail(std::string("open ") + log);
+  // One write per run: parallel test programs append whole blocks.
+  if (write(fd, err.data(), err.size()) != static_cast<ssize_t>(err.size())) fail("write log");
+  close(fd);
 }
 
 RunResult run_under_emulator(const std::string &program, const std::vector<std::string> &args,
@@ -77,6 +105,7 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
   if (options.stdout_path.empty()) result.out = read_file(out_path);
   result.err = read_file(scratch / "stderr");
+  log_stderr(result.err);
   return result;
 }
 

@@ -17,6 +17,8 @@ struct RunOptions {
   int uid = -1;               // run as this uid (and gid below) if >= 0
   int gid = -1;
   unsigned timeout_seconds = 60;
+  long open_files_limit = -1;   // RLIMIT_NOFILE for the run if >= 0
+  long file_size_limit = -1;    // RLIMIT_FSIZE in bytes if >= 0; writes past it fail
 };
 
 struct RunResult {
