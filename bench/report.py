@@ -1,0 +1,173 @@
+#!/usr/bin/env python3
+"""Turns the runner's records and the strace summaries into a Markdown report.
+
+    python3 bench/report.py WORK_DIR LOAD_BEFORE LOAD_AFTER RUNS_SLOW RUNS_FAST
+"""
+import os
+import platform
+import statistics
+import sys
+
+work, load_before, load_after, runs_slow, runs_fast = sys.argv[1:6]
+
+ARCHIVES = [("unpack-1x0", 1, 0), ("unpack-1x32M", 1, 32), ("unpack-64x512K", 64, 32),
+            ("unpack-1024x32K", 1024, 32), ("unpack-1024x0", 1024, 0)]
+COMMANDS = [("manifest2", "1024-line manifest, 173056 bytes", "cat:manifest2"),
+            ("owned", "4096-line owned list, 2498560 bytes", "cat:owned"),
+            ("elf2", "64 DT_NEEDED of 126 bytes, 65536-byte dynamic section, 64 program headers",
+             "cat:elf2"),
+            ("observe", "6 directory levels", None),
+            ("prepare2", "6 directory levels, all present", None),
+            ("stat", "stat -c %s", "coreutils:stat"),
+            ("delegation", "16383 bytes, 1468 names", "cat:delegation"),
+            ("index", "262144 bytes, 979 rows, after the delegation above", "cat:index")]
+
+
+def load_results():
+    runs = {}
+    with open(os.path.join(work, "results.tsv")) as f:
+        for line in f:
+            name, _, wall, cpu, rss = line.split("\t")
+            runs.setdefault(name, []).append((int(wall) / 1e6, int(cpu) / 1e3, int(rss)))
+    return {name: {"wall": statistics.median(r[0] for r in rows),
+                   "wall_min": min(r[0] for r in rows),
+                   "cpu": statistics.median(r[1] for r in rows),
+                   "rss": statistics.median(r[2] for r in rows),
+                   "n": len(rows)}
+            for name, rows in runs.items()}
+
+
+def strace_calls(path):
+    """Total and per-syscall call counts from an strace -c summary."""
+    total, per = 0, {}
+    with open(path) as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) < 5 or not fields[0][0].isdigit():
+                continue
+            name, calls = fields[-1], int(fields[3])
+            if name == "total":
+                total = calls
+            else:
+                per[name] = calls
+    return total, per
+
+
+def ms(x):
+    return "%.3f" % x if x < 10 else "%.1f" % x
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown"
+
+
+def main():
+    r = load_results()
+    noop = r["noop"]
+    print("## Machine\n")
+    print("- CPU: %s, %d cores (nproc)" % (cpu_model(), os.cpu_count()))
+    print("- kernel: %s" % platform.release())
+    print("- load average (1, 5, 15 min) before: %s; after: %s"
+          % (" ".join(load_before.split()[:3]), " ".join(load_after.split()[:3])))
+    print("- runs: %s of each archive benchmark, %s of each other one, interleaved; medians"
+          % (runs_slow, runs_fast))
+    print()
+
+    print("## Commands against the do-nothing program\n")
+    print("Targets: wall time within 1.5x and peak RSS within 1.2x of the do-nothing program"
+          " (`bench/noop.cc`, compiled and linked like the programs).\n")
+    print("| command | input | wall ms | CPU ms | peak RSS KiB | wall / noop | RSS / noop | wall / peer | peer |")
+    print("|---|---|---:|---:|---:|---:|---:|---:|---|")
+    print("| noop | - | %s | %s | %d | 1.00 | 1.00 | | |" % (ms(noop["wall"]), ms(noop["cpu"]), noop["rss"]))
+    for name, what, peer in COMMANDS:
+        if name not in r:
+            continue
+        c = r[name]
+        peer_ratio = peer_name = ""
+        if peer and peer in r:
+            peer_ratio = "%.2f" % (c["wall"] / r[peer]["wall"])
+            peer_name = "%s (%s ms)" % (peer, ms(r[peer]["wall"]))
+        print("| %s | %s | %s | %s | %d | %.2f | %.2f | %s | %s |"
+              % (name, what, ms(c["wall"]), ms(c["cpu"]), c["rss"], c["wall"] / noop["wall"],
+                 c["rss"] / noop["rss"], peer_ratio, peer_name))
+    print()
+
+    print("## unpack against GNU tar and bsdtar\n")
+    print("Each run extracts into a fresh stage directory on the same file system; `cat` reads"
+          " the same archive to /dev/null.\n")
+    print("| archive | members | payload MiB | vesk-io ms | GNU tar ms | bsdtar ms | cat ms"
+          " | vesk-io / GNU tar | vesk-io / bsdtar |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for name, members, mib in ARCHIVES:
+        if name not in r:
+            continue
+        io, gt, bt, cat = (r[name], r["gnutar:" + name], r["bsdtar:" + name], r["cat:" + name])
+        print("| %s | %d | %d | %s | %s | %s | %s | %.2f | %.2f |"
+              % (name, members, mib, ms(io["wall"]), ms(gt["wall"]), ms(bt["wall"]), ms(cat["wall"]),
+                 io["wall"] / gt["wall"], io["wall"] / bt["wall"]))
+    print()
+    print("| archive | vesk-io CPU ms | GNU tar CPU ms | bsdtar CPU ms | vesk-io RSS KiB | GNU tar RSS KiB"
+          " | bsdtar RSS KiB | vesk-io RSS / noop |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|")
+    for name, _, _ in ARCHIVES:
+        if name not in r:
+            continue
+        io, gt, bt = r[name], r["gnutar:" + name], r["bsdtar:" + name]
+        print("| %s | %s | %s | %s | %d | %d | %d | %.2f |"
+              % (name, ms(io["cpu"]), ms(gt["cpu"]), ms(bt["cpu"]), io["rss"], gt["rss"], bt["rss"],
+                 io["rss"] / noop["rss"]))
+    print()
+
+    print("## How unpack's cost grows\n")
+    print("From the 1-member and 1024-member archives: cost per extra member (no data) and per"
+          " MiB of payload, and the 1024 x 32 KiB archive predicted from them.\n")
+    print("| program | base ms (1 empty member) | per member us | per MiB ms | predicted 1024x32K ms"
+          " | measured 1024x32K ms |")
+    print("|---|---:|---:|---:|---:|---:|")
+    for label, prefix in (("vesk-io", ""), ("GNU tar", "gnutar:"), ("bsdtar", "bsdtar:")):
+        try:
+            base = r[prefix + "unpack-1x0"]["wall"]
+            member = (r[prefix + "unpack-1024x0"]["wall"] - base) / 1023
+            mib = (r[prefix + "unpack-1x32M"]["wall"] - base) / 32
+            measured = r[prefix + "unpack-1024x32K"]["wall"]
+        except KeyError:
+            continue
+        print("| %s | %s | %.1f | %.3f | %s | %s |"
+              % (label, ms(base), member * 1000, mib, ms(base + 1023 * member + 32 * mib), ms(measured)))
+    print()
+
+    print("## System calls of unpack (strace -f -c)\n")
+    noop_calls, _ = strace_calls(os.path.join(work, "strace-noop.txt"))
+    print("The do-nothing program makes %d calls.\n" % noop_calls)
+    print("| archive | vesk-io calls | GNU tar calls | bsdtar calls |")
+    print("|---|---:|---:|---:|")
+    totals = {}
+    for name, _, _ in ARCHIVES:
+        row = []
+        for who in ("io", "gnutar", "bsdtar"):
+            total, per = strace_calls(os.path.join(work, "strace-%s-%s.txt" % (who, name)))
+            totals[(who, name)] = (total, per)
+            row.append(total)
+        print("| %s | %d | %d | %d |" % (name, *row))
+    print()
+    print("Calls per member beyond the first ((calls(1024 members) - calls(1 member)) / 1023):\n")
+    print("| program | per member, no data | per member, 32 KiB each |")
+    print("|---|---:|---:|")
+    for label, who in (("vesk-io", "io"), ("GNU tar", "gnutar"), ("bsdtar", "bsdtar")):
+        empty = (totals[(who, "unpack-1024x0")][0] - totals[(who, "unpack-1x0")][0]) / 1023
+        full = (totals[(who, "unpack-1024x32K")][0] - totals[(who, "unpack-1x0")][0]) / 1023
+        print("| %s | %.1f | %.1f |" % (label, empty, full))
+    print()
+    _, per = totals[("io", "unpack-1024x32K")]
+    print("vesk-io on unpack-1024x32K, by call: "
+          + ", ".join("%s %d" % (k, v) for k, v in sorted(per.items(), key=lambda kv: -kv[1])))
+
+
+main()
