@@ -16,3 +16,15 @@ step() {
 echo "== package manifest: valid, then a duplicate path"
 step "$io" manifest examples/package/files
 step "$io" manifest examples/package/files-refused
+
+# The repository example is valid from NOW 450 (its generation time) up to,
+# not including, 700 (its expiry). The caller computes the delegation digest.
+index=build/default/vesk-index
+abi=74a4aa28d1cf9901d2d82f018cfe57f608d6c43905af89734b0f6ba7f76bf387
+deleg_sha=$(sha256sum examples/repo/delegation | cut -c1-64)
+
+echo
+echo "== repository index at NOW 500: valid, then a row the delegation does not list"
+step "$index" delegation 500 examples/repo/delegation
+step "$index" index 500 core "$abi" "$deleg_sha" examples/repo/delegation examples/repo/index
+step "$index" index 500 core "$abi" "$deleg_sha" examples/repo/delegation examples/repo/index-undelegated
