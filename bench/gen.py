@@ -187,20 +187,22 @@ def library_names(count=64):
 
 # ------------------------------------------------------- repository files
 
-def two_char_names(count):
-    names = [a + b for a in ALNUM for b in ALNUM]
+def short_names(count):
+    """Names of three bytes that all share their first byte, so that no
+    comparison can decide on it."""
+    names = ["p" + a + b for a in ALNUM for b in ALNUM]
     assert count <= len(names)
     return names[:count]
 
 
 def delegation_file(abi):
-    """As many package lines as fit in the byte limit: the duplicate test
-    compares each name with all earlier ones."""
+    """As many package lines as fit in the byte limit (1346): the rule
+    against repeated names compares each name with all earlier ones."""
     head = ("VESK-DELEGATION\t1\tbench\t3\t100\t4000000000\t%s\ti586\tmusl\tpentium-mmx-audited\n"
             "signer\tssh-ed25519\t%s\n"
             % (abi, "".join(rng.choice(ALNUM + "+/") for _ in range(66)) + "=="))
-    line = len("package\txx\n")
-    names = two_char_names((DELEGATION_LIMIT - len(head)) // line)
+    line = len("package\tpxx\n")
+    names = short_names((DELEGATION_LIMIT - len(head)) // line)
     text = head + "".join("package\t%s\n" % n for n in names)
     assert len(text) <= DELEGATION_LIMIT
     return text.encode(), names
@@ -208,21 +210,24 @@ def delegation_file(abi):
 
 def index_file(abi, deleg_sha, names):
     """As many rows as fit in the byte limit (about 1000: a row takes at
-    least 257 bytes); each names a delegated package near the end of the
-    delegated-name table, and the slack goes into the descriptions."""
+    least 257 bytes), all versions of the last delegated name: the search
+    of the delegated names runs to the end of the table each time, and the
+    duplicate rule compares every row with every earlier one. The slack
+    goes into the descriptions."""
     header = ("VESK-INDEX\t2\tbench\t42\t%s\t0.1\t1999999000\t2000100000\t3\t%s\n" % (abi, deleg_sha))
 
     def row(i, name, description):
         digest = hashes[i]
         deps = "-" if i % 4 else "%s=1" % names[i % 50]
-        return "\t".join([name, "%d.%d" % (1 + i % 9, i % 10), str(1 + i), digest, str(1000 + i),
+        return "\t".join([name, "1.%d" % i, str(1 + i), digest, str(1000 + i),
                           digest + ".vesk", "0.1", deps, "i586", "musl", abi, "pentium-mmx-audited",
                           description, "https://", "100"]) + "\n"
 
     hashes = [hex64() for _ in range(1100)]
     rows = []
     used = len(header)
-    for i, name in enumerate(names[::-1]):
+    name = names[-1]
+    for i in range(len(hashes)):
         line = row(i, name, "d")
         if used + len(line) > INDEX_LIMIT:
             break
@@ -230,7 +235,7 @@ def index_file(abi, deleg_sha, names):
         used += len(line)
     slack = INDEX_LIMIT - used
     out = [header]
-    for i, name in enumerate(names[::-1][:len(rows)]):
+    for i in range(len(rows)):
         extra = slack // len(rows) + (1 if i < slack % len(rows) else 0)
         out.append(row(i, name, "d" * (1 + extra)))
     text = "".join(out)

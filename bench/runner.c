@@ -36,7 +36,7 @@
 
 extern char **environ;
 
-enum { max_benchmarks = 64, max_words = 16, line_size = 4096 };
+enum { max_benchmarks = 48, max_words = 12, line_size = 1024 };
 
 struct benchmark {
   char line[line_size];

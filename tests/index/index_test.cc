@@ -347,6 +347,51 @@ TEST(IndexLimits, LineOf4097BytesIsRefused) {
   expect_outcome(run_index_command(repository), "line length");
 }
 
+// A delegation that fills its byte budget with short names, and an index
+// without rows.
+Repository full_delegation(std::vector<std::string> *names) {
+  Repository repository;
+  repository.delegation.resize(2);
+  while (repository.delegation_text().size() + 14 <= 16384) {
+    names->push_back("p" + std::to_string(names->size()));
+    repository.delegation.push_back({"package", names->back()});
+  }
+  repository.index.resize(1);
+  return repository;
+}
+
+Line row_named(const std::string &name) {
+  return package_row(name, "1", "1", digest2, "1", "-", "x", "100");
+}
+
+// However full the table of delegated names, each is found and no other.
+TEST(FullDelegation, FindsEveryNameAndNoOther) {
+  std::vector<std::string> names;
+  Repository repository = full_delegation(&names);
+  ASSERT_GT(names.size(), 1100u);
+  for (size_t i = names.size(); i-- > 0;)
+    if (i % 2 == 0 || i == names.size() - 1) repository.index.push_back(row_named(names[i]));
+  expect_outcome(run_index_command(repository), "");
+
+  for (const std::string &stranger : {"p" + std::to_string(names.size()), std::string("q0"),
+                                      std::string("p")}) {
+    Repository with_stranger = repository;
+    with_stranger.index.push_back(row_named(stranger));
+    expect_outcome(run_index_command(with_stranger), "package name/version");
+  }
+}
+
+TEST(FullDelegation, RefusesARepeatedName) {
+  std::vector<std::string> names;
+  Repository repository = full_delegation(&names);
+  expect_outcome(run_delegation_command(repository), "");
+  for (size_t repeated : {size_t{0}, names.size() / 2, names.size() - 2}) {
+    Repository with_repeat = repository;
+    with_repeat.delegation.back()[1] = names[repeated];
+    expect_outcome(run_delegation_command(with_repeat), "delegated package");
+  }
+}
+
 // More rows than the table holds never fit in the byte budget.
 TEST(IndexLimits, ShortestRowsRunOutOfBytesFirst) {
   Repository repository;
