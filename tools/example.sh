@@ -28,3 +28,30 @@ echo "== repository index at NOW 500: valid, then a row the delegation does not 
 step "$index" delegation 500 examples/repo/delegation
 step "$index" index 500 core "$abi" "$deleg_sha" examples/repo/delegation examples/repo/index
 step "$index" index 500 core "$abi" "$deleg_sha" examples/repo/delegation examples/repo/index-undelegated
+
+echo
+echo "== package archive: examples/package/hello.tar written with GNU tar"
+# The packaging recipe: modes from the manifest, members in manifest order,
+# a strict ustar stream owned by root with no trailing record padding.
+out="$PWD/examples/package/hello.tar"
+(
+  set -e
+  cd examples/package
+  chmod 0644 meta files
+  tab=$(printf '\t')
+  while IFS=$tab read -r _ mode _ _ path; do chmod "$mode" "data/$path"; done < files
+  { echo meta; echo files; cut -f5 files | sed 's|^|data/|'; } |
+    tar --format=ustar --owner=0 --group=0 --numeric-owner --no-recursion --hard-dereference -b1 -cf "$out" -T -
+) || exit 1
+tar -tvf "$out"
+
+echo
+echo "== unpack < examples/package/hello.tar in a fresh stage directory, then again in the same one"
+scratch=$(mktemp -d) || exit 1
+trap 'rm -rf "$scratch"' EXIT
+stage="$scratch/stage"
+mkdir -m 0755 "$stage"
+io_path="$PWD/$io"
+(cd "$stage" && step "$io_path" unpack < "$out")
+(cd "$stage" && find . -mindepth 1 -printf '%M %u %s %P\n' | LC_ALL=C sort)
+(cd "$stage" && step "$io_path" unpack < "$out")

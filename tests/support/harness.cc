@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -158,5 +159,30 @@ mode_t mode_of(const std::string &path) {
 RunResult shell(const std::string &command_line) {
   return run_program({"/bin/sh", "-c", command_line});
 }
+
+size_t FailingFile::page_size() { return static_cast<size_t>(sysconf(_SC_PAGESIZE)); }
+
+FailingFile::FailingFile(const std::string &bytes) {
+  if (bytes.size() > page_size()) throw std::runtime_error("FailingFile: more than a page");
+  TempDir dir;
+  std::string page = bytes;
+  page.resize(page_size(), '\0');
+  write_file(dir / "page", page);
+  int fd = open((dir / "page").c_str(), O_RDONLY);
+  if (fd < 0) fail("FailingFile: open");
+  // Address 0 itself: the file offset of a byte in /proc/PID/mem is its
+  // address. Mapped from a file, so no store through a null pointer.
+  void *mapped = mmap(nullptr, page_size(), PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0);
+  close(fd);
+  if (mapped == MAP_FAILED) fail("FailingFile: mmap at address 0");
+  page_ = mapped;
+  mapped_ = true;
+}
+
+FailingFile::~FailingFile() {
+  if (mapped_) munmap(page_, page_size());
+}
+
+std::string FailingFile::path() const { return "/proc/" + std::to_string(getpid()) + "/mem"; }
 
 }  // namespace vesk::test

@@ -65,4 +65,21 @@ mode_t mode_of(const std::string &path);  // permission bits and set-id/sticky, 
 // Runs a shell command line; returns its exit status and captured stdout.
 RunResult shell(const std::string &command_line);
 
+// A file that reads as `bytes` (at most one page) and then fails with an
+// I/O error: this process's memory with the bytes mapped at address 0 and
+// nothing mapped after them. Needs root; throws if the mapping fails.
+class FailingFile {
+ public:
+  explicit FailingFile(const std::string &bytes);
+  ~FailingFile();
+  FailingFile(const FailingFile &) = delete;
+  FailingFile &operator=(const FailingFile &) = delete;
+  std::string path() const;  // /proc/PID/mem
+  static size_t page_size();
+
+ private:
+  void *page_ = nullptr;
+  bool mapped_ = false;
+};
+
 }  // namespace vesk::test
