@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """Turns the runner's records and the strace summaries into a Markdown report.
 
-    python3 bench/report.py WORK_DIR LOAD_BEFORE LOAD_AFTER RUNS_SLOW RUNS_FAST
+    python3 bench/report.py WORK_DIR LOAD_BEFORE LOAD_AFTER RUNS_SLOW RUNS_FAST STAGE_FS
 """
 import os
 import platform
 import statistics
 import sys
 
-work, load_before, load_after, runs_slow, runs_fast = sys.argv[1:6]
+work, load_before, load_after, runs_slow, runs_fast, stage_fs = sys.argv[1:7]
 
 ARCHIVES = [("unpack-1x0", 1, 0), ("unpack-1x32M", 1, 32), ("unpack-64x512K", 64, 32),
             ("unpack-1024x32K", 1024, 32), ("unpack-1024x0", 1024, 0)]
@@ -100,13 +100,13 @@ def main():
     print()
 
     print("## unpack against GNU tar and bsdtar\n")
-    print("Each run extracts into a fresh stage directory on the same file system; `cat` reads"
-          " the same archive to /dev/null.\n")
+    print("Each run extracts into a fresh stage directory on the same file system (%s); `cat`"
+          " reads the same archive to /dev/null.\n" % stage_fs)
     print("| archive | members | payload MiB | vesk-io ms | GNU tar ms | bsdtar ms | cat ms"
           " | vesk-io / GNU tar | vesk-io / bsdtar |")
     print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     for name, members, mib in ARCHIVES:
-        if name not in r:
+        if not all(k in r for k in (name, "gnutar:" + name, "bsdtar:" + name, "cat:" + name)):
             continue
         io, gt, bt, cat = (r[name], r["gnutar:" + name], r["bsdtar:" + name], r["cat:" + name])
         print("| %s | %d | %d | %s | %s | %s | %s | %.2f | %.2f |"
@@ -117,7 +117,7 @@ def main():
           " | bsdtar RSS KiB | vesk-io RSS / noop |")
     print("|---|---:|---:|---:|---:|---:|---:|---:|")
     for name, _, _ in ARCHIVES:
-        if name not in r:
+        if not all(k in r for k in (name, "gnutar:" + name, "bsdtar:" + name)):
             continue
         io, gt, bt = r[name], r["gnutar:" + name], r["bsdtar:" + name]
         print("| %s | %s | %s | %s | %d | %d | %d | %.2f |"

@@ -4,17 +4,20 @@
 #
 #   sh bench/run.sh            # as root; prints a Markdown report
 #
-# Environment: BENCH_PRESET (default "default"), BENCH_DIR (scratch space,
-# default build/bench; the stage directories live there, on the same file
-# system as the baselines' extraction directories), BENCH_RUNS_SLOW (runs of
-# each archive benchmark, default 21), BENCH_RUNS_FAST (runs of each other
-# benchmark, default 301).
+# Environment: BENCH_PRESET (default "default"); BENCH_DIR (inputs, results,
+# default build/bench); BENCH_STAGE (where every unpacking run, ours and the
+# baselines', gets its fresh directory; default /dev/shm/vesk-bench, see
+# BENCHMARKS.md for why not the disk); BENCH_RUNS_SLOW (runs of each archive
+# benchmark, default 21); BENCH_RUNS_FAST (runs of each other benchmark,
+# default 301); BENCH_FILTER (an extended regular expression: only the
+# benchmarks whose names match, and the floor, run).
 set -eu
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
 preset=${BENCH_PRESET:-default}
 work=${BENCH_DIR:-$top/build/bench}
+stage_root=${BENCH_STAGE:-/dev/shm/vesk-bench}
 slow=${BENCH_RUNS_SLOW:-21}
 fast=${BENCH_RUNS_FAST:-301}
 
@@ -38,7 +41,9 @@ if [ ! -f "$data/params.sh" ] || [ bench/gen.py -nt "$data/params.sh" ]; then
   python3 bench/gen.py "$data"
 fi
 . "$data/params.sh"
-stage=$work/stage
+mkdir -p "$stage_root"
+stage_fs=$(df -PT "$stage_root" | awk 'NR==2 {print $2}')
+stage=$(cd "$stage_root" && pwd)/stage
 rm -rf "$stage"
 
 # The plan: NAME RUNS STDIN STDOUT CWD ARGV..., one benchmark a line.
@@ -68,16 +73,20 @@ t=$(printf '\t')
   echo "index$t$fast$t-$t-$t.$t$index${t}index$t$NOW$t$REPO$t$ABI$t$DELEG_SHA$t$data/delegation$t$data/index"
   echo "cat:index$t$fast$t-$t-$t.$t$(command -v cat)$t$data/delegation$t$data/index"
 } >"$plan"
+if [ -n "${BENCH_FILTER:-}" ]; then
+  grep -E "^(noop|[^$t]*(${BENCH_FILTER})[^$t]*)$t" "$plan" >"$plan.new" || true
+  mv "$plan.new" "$plan"
+fi
 
 # Correctness first: the unpacked tree must equal GNU tar's extraction.
 for v in unpack-1024x32K unpack-64x512K; do
-  rm -rf "$work/check-io" "$work/check-tar"
-  mkdir -m 0755 "$work/check-io" "$work/check-tar"
-  (cd "$work/check-io" && "$io" unpack <"$data/$v.tar")
-  (cd "$work/check-tar" && tar -xf - <"$data/$v.tar")
-  diff -r "$work/check-io" "$work/check-tar" >/dev/null || { echo "bench/run.sh: $v: unpacked tree differs from tar's" >&2; exit 1; }
+  rm -rf "$stage_root/check-io" "$stage_root/check-tar"
+  mkdir -m 0755 "$stage_root/check-io" "$stage_root/check-tar"
+  (cd "$stage_root/check-io" && "$io" unpack <"$data/$v.tar")
+  (cd "$stage_root/check-tar" && tar -xf - <"$data/$v.tar")
+  diff -r "$stage_root/check-io" "$stage_root/check-tar" >/dev/null || { echo "bench/run.sh: $v: unpacked tree differs from tar's" >&2; exit 1; }
 done
-rm -rf "$work/check-io" "$work/check-tar"
+rm -rf "$stage_root/check-io" "$stage_root/check-tar"
 
 # Syscall counts of whole runs.
 for v in unpack-1x0 unpack-1x32M unpack-64x512K unpack-1024x32K unpack-1024x0; do
@@ -98,4 +107,5 @@ load_before=$(cat /proc/loadavg)
 "$work/runner" "$plan" >"$work/results.tsv"
 load_after=$(cat /proc/loadavg)
 
-python3 bench/report.py "$work" "$load_before" "$load_after" "$slow" "$fast"
+rmdir "$stage_root" 2>/dev/null || true
+python3 bench/report.py "$work" "$load_before" "$load_after" "$slow" "$fast" "$stage_fs"

@@ -47,9 +47,15 @@ int open_parent_chain(int root_fd, int create, const char *path, char *leaf) {
   require_or_abort(component != nullptr, "empty path");
   for (char *next_component; (next_component = strtok_r(nullptr, "/", &state)) != nullptr;
        component = next_component) {
-    // An existing entry of any kind is left to the open below to judge.
-    if (create) require_or_abort(mkdirat(current, component, 0755) == 0 || errno == EEXIST, "mkdirat");
+    // A directory is made only where the open finds nothing: for an existing
+    // entry mkdirat would only report EEXIST, which is ignored, and the open
+    // would judge it anyway. This spares a call per level on every walk
+    // through directories that are already there.
     int next = enter_directory(current, component, root_status.st_dev);
+    if (next < 0 && errno == ENOENT && create) {
+      require_or_abort(mkdirat(current, component, 0755) == 0 || errno == EEXIST, "mkdirat");
+      next = enter_directory(current, component, root_status.st_dev);
+    }
     if (next < 0) {
       bool missing = errno == ENOENT;
       close(current);
