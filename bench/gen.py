@@ -69,14 +69,19 @@ def member(name, data, mode):
     return ustar_header(name, len(data), mode) + data + b"\0" * pad
 
 
-def payload_paths(count):
-    """Format 2 install paths 1 to 6 directory levels below usr/share/,
-    each padded to the 90-byte maximum, in strictly increasing byte order."""
+def payload_paths(count, flat=False):
+    """Format 2 install paths 1 to 6 directory levels below usr/share/
+    (4 to 9 below the stage, 6.5 on average), or all directly in usr/bin/
+    (3 below the stage) when flat; each padded to the 90-byte maximum, in
+    strictly increasing byte order."""
     paths = []
     for i in range(count):
-        levels = 1 + (i // 16) % 6
-        dirs = ["usr", "share", "pkg%02d" % (i % 16)] + ["sub%d" % k for k in range(1, levels)]
-        head = "/".join(dirs) + "/f%04d." % i
+        if flat:
+            head = "usr/bin/f%04d." % i
+        else:
+            levels = 1 + (i // 16) % 6
+            dirs = ["usr", "share", "pkg%02d" % (i % 16)] + ["sub%d" % k for k in range(1, levels)]
+            head = "/".join(dirs) + "/f%04d." % i
         paths.append(head + "x" * (90 - len(head)))
     paths.sort(key=lambda p: p.encode())
     return paths
@@ -96,8 +101,8 @@ def manifest_text(rows):
                    for path, mode, size, digest in rows).encode()
 
 
-def archive(count, member_size, block):
-    paths = payload_paths(count)
+def archive(count, member_size, block, flat=False):
+    paths = payload_paths(count, flat)
     rows, datas = [], []
     for i, path in enumerate(paths):
         data = payload(member_size, block[i % 7:] + block[:i % 7])
@@ -255,11 +260,13 @@ def main():
     make_dir(data)
     block = content_block()
 
-    variants = [("unpack-1x0", 1, 0), ("unpack-1x32M", 1, PAYLOAD_LIMIT),
-                ("unpack-64x512K", 64, PAYLOAD_LIMIT // 64),
-                ("unpack-1024x32K", 1024, PAYLOAD_LIMIT // 1024), ("unpack-1024x0", 1024, 0)]
-    for name, count, size in variants:
-        tar, manifest = archive(count, size, block)
+    variants = [("unpack-1x0", 1, 0, False), ("unpack-1x32M", 1, PAYLOAD_LIMIT, False),
+                ("unpack-64x512K", 64, PAYLOAD_LIMIT // 64, False),
+                ("unpack-1024x32K", 1024, PAYLOAD_LIMIT // 1024, False),
+                ("unpack-1024x0", 1024, 0, False),
+                ("unpack-1024x32K-flat", 1024, PAYLOAD_LIMIT // 1024, True)]
+    for name, count, size, flat in variants:
+        tar, manifest = archive(count, size, block, flat)
         write(os.path.join(data, name + ".tar"), tar)
         if name == "unpack-1024x32K":
             write(os.path.join(data, "manifest-1024"), manifest)

@@ -11,16 +11,33 @@ import sys
 work, load_before, load_after, runs_slow, runs_fast, stage_fs = sys.argv[1:7]
 
 ARCHIVES = [("unpack-1x0", 1, 0), ("unpack-1x32M", 1, 32), ("unpack-64x512K", 64, 32),
-            ("unpack-1024x32K", 1024, 32), ("unpack-1024x0", 1024, 0)]
-COMMANDS = [("manifest2", "1024-line manifest, 173056 bytes", "cat:manifest2"),
-            ("owned", "4096-line owned list, 2498560 bytes", "cat:owned"),
-            ("elf2", "64 DT_NEEDED of 126 bytes, 65536-byte dynamic section, 64 program headers",
-             "cat:elf2"),
-            ("observe", "6 directory levels", None),
-            ("prepare2", "6 directory levels, all present", None),
-            ("stat", "stat -c %s", "coreutils:stat"),
-            ("delegation", "16383 bytes, 1468 names", "cat:delegation"),
-            ("index", "262144 bytes, 979 rows, after the delegation above", "cat:index")]
+            ("unpack-1024x32K", 1024, 32), ("unpack-1024x0", 1024, 0),
+            ("unpack-1024x32K-flat", 1024, 32)]
+
+
+def data_size(*names):
+    return sum(os.path.getsize(os.path.join(work, "data", n)) for n in names)
+
+
+def data_lines(name):
+    with open(os.path.join(work, "data", name), "rb") as f:
+        return f.read().count(b"\n")
+
+
+COMMANDS = [
+    ("manifest2", "%d-line manifest, %d bytes" % (data_lines("manifest-1024"), data_size("manifest-1024")),
+     "cat:manifest2"),
+    ("owned", "%d-line owned list, %d bytes" % (data_lines("owned-4096"), data_size("owned-4096")),
+     "cat:owned"),
+    ("elf2", "64 DT_NEEDED names of 126 bytes, 65536-byte dynamic section, 64 program headers,"
+     " %d bytes" % data_size("elf-64needed"), "cat:elf2"),
+    ("observe", "6 directory levels", None),
+    ("prepare2", "6 directory levels, all present", None),
+    ("stat", "stat -c %s", "coreutils:stat"),
+    ("delegation", "%d bytes, %d names" % (data_size("delegation"), data_lines("delegation") - 2),
+     "cat:delegation"),
+    ("index", "%d bytes, %d rows of one package, after the delegation above"
+     % (data_size("index"), data_lines("index") - 1), "cat:index")]
 
 
 def load_results():
@@ -126,21 +143,26 @@ def main():
     print()
 
     print("## How unpack's cost grows\n")
-    print("From the 1-member and 1024-member archives: cost per extra member (no data) and per"
-          " MiB of payload, and the 1024 x 32 KiB archive predicted from them.\n")
-    print("| program | base ms (1 empty member) | per member us | per MiB ms | predicted 1024x32K ms"
-          " | measured 1024x32K ms |")
-    print("|---|---:|---:|---:|---:|---:|")
+    print("Members are 4 to 9 directories below the stage (6.5 on average), except in the flat"
+          " archive, where all lie in data/usr/bin/ (3). From the 1-member and 1024-member"
+          " archives: the cost of each further member without data, of each MiB of payload, and"
+          " of each directory level a member's path has beyond the flat one; the 1024 x 32 KiB"
+          " archive as these predict it.\n")
+    print("| program | base ms (1 empty member) | per member us | per MiB ms | per member and level us"
+          " | predicted 1024x32K ms | measured 1024x32K ms |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
     for label, prefix in (("vesk-io", ""), ("GNU tar", "gnutar:"), ("bsdtar", "bsdtar:")):
         try:
             base = r[prefix + "unpack-1x0"]["wall"]
             member = (r[prefix + "unpack-1024x0"]["wall"] - base) / 1023
             mib = (r[prefix + "unpack-1x32M"]["wall"] - base) / 32
             measured = r[prefix + "unpack-1024x32K"]["wall"]
+            level = (measured - r[prefix + "unpack-1024x32K-flat"]["wall"]) / 1024 / 3.5
         except KeyError:
             continue
-        print("| %s | %s | %.1f | %.3f | %s | %s |"
-              % (label, ms(base), member * 1000, mib, ms(base + 1023 * member + 32 * mib), ms(measured)))
+        print("| %s | %s | %.1f | %.3f | %.1f | %s | %s |"
+              % (label, ms(base), member * 1000, mib, level * 1000,
+                 ms(base + 1023 * member + 32 * mib), ms(measured)))
     print()
 
     print("## System calls of unpack (strace -f -c)\n")
@@ -158,16 +180,40 @@ def main():
         print("| %s | %d | %d | %d |" % (name, *row))
     print()
     print("Calls per member beyond the first ((calls(1024 members) - calls(1 member)) / 1023):\n")
-    print("| program | per member, no data | per member, 32 KiB each |")
-    print("|---|---:|---:|")
+    print("| program | per member, no data | per member, 32 KiB each | the same, flat |")
+    print("|---|---:|---:|---:|")
     for label, who in (("vesk-io", "io"), ("GNU tar", "gnutar"), ("bsdtar", "bsdtar")):
-        empty = (totals[(who, "unpack-1024x0")][0] - totals[(who, "unpack-1x0")][0]) / 1023
-        full = (totals[(who, "unpack-1024x32K")][0] - totals[(who, "unpack-1x0")][0]) / 1023
-        print("| %s | %.1f | %.1f |" % (label, empty, full))
+        one = totals[(who, "unpack-1x0")][0]
+        empty = (totals[(who, "unpack-1024x0")][0] - one) / 1023
+        full = (totals[(who, "unpack-1024x32K")][0] - one) / 1023
+        flat = (totals[(who, "unpack-1024x32K-flat")][0] - one) / 1023
+        print("| %s | %.1f | %.1f | %.1f |" % (label, empty, full, flat))
     print()
     _, per = totals[("io", "unpack-1024x32K")]
     print("vesk-io on unpack-1024x32K, by call: "
           + ", ".join("%s %d" % (k, v) for k, v in sorted(per.items(), key=lambda kv: -kv[1])))
+    print()
+
+    memory_path = os.path.join(work, "memory.tsv")
+    if os.path.exists(memory_path):
+        print("## Where the resident memory is\n")
+        print("One more run of each, stopped just before it exits: peak (VmHWM), and the resident"
+              " pages then, split into anonymous memory (stack, static tables, buffers) and"
+              " file-backed pages (program and C library code and data, shared with every other"
+              " process that maps them).\n")
+        print("| command | peak KiB | anonymous KiB | file-backed KiB | anonymous - noop's KiB |")
+        print("|---|---:|---:|---:|---:|")
+        rows = {}
+        with open(memory_path) as f:
+            for line in f:
+                name, hwm, rss, anon, filed = line.split("\t")
+                rows[name] = (int(hwm), int(rss), int(anon), int(filed))
+        base = rows["noop"][2]
+        for name in ["noop"] + [c[0] for c in COMMANDS] + [a[0] for a in ARCHIVES] + \
+                ["gnutar:unpack-1024x32K", "bsdtar:unpack-1024x32K"]:
+            if name in rows:
+                hwm, rss, anon, filed = rows[name]
+                print("| %s | %d | %d | %d | %+d |" % (name, hwm, anon, filed, anon - base))
 
 
 main()

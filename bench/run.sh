@@ -46,12 +46,14 @@ stage_fs=$(df -PT "$stage_root" | awk 'NR==2 {print $2}')
 stage=$(cd "$stage_root" && pwd)/stage
 rm -rf "$stage"
 
+archives="unpack-1x0 unpack-1x32M unpack-64x512K unpack-1024x32K unpack-1024x0 unpack-1024x32K-flat"
+
 # The plan: NAME RUNS STDIN STDOUT CWD ARGV..., one benchmark a line.
 plan=$work/plan.tsv
 t=$(printf '\t')
 {
   echo "noop$t$fast$t-$t-$t.$t$bin/vesk-noop"
-  for v in unpack-1x0 unpack-1x32M unpack-64x512K unpack-1024x32K unpack-1024x0; do
+  for v in $archives; do
     a=$data/$v.tar
     echo "$v$t$slow$t$a$t-${t}fresh:$stage$t$io${t}unpack"
     echo "gnutar:$v$t$slow$t$a$t-${t}fresh:$stage$t$(command -v tar)$t-xf$t-"
@@ -89,7 +91,7 @@ done
 rm -rf "$stage_root/check-io" "$stage_root/check-tar"
 
 # Syscall counts of whole runs.
-for v in unpack-1x0 unpack-1x32M unpack-64x512K unpack-1024x32K unpack-1024x0; do
+for v in $archives; do
   for who in io gnutar bsdtar; do
     rm -rf "$stage"; mkdir -m 0755 "$stage"
     case $who in
@@ -106,6 +108,7 @@ strace -f -c -o "$work/strace-noop.txt" "$bin/vesk-noop"
 load_before=$(cat /proc/loadavg)
 "$work/runner" "$plan" >"$work/results.tsv"
 load_after=$(cat /proc/loadavg)
+"$work/runner" -m "$plan" >"$work/memory.tsv"
 
 rmdir "$stage_root" 2>/dev/null || true
 python3 bench/report.py "$work" "$load_before" "$load_after" "$slow" "$fast" "$stage_fs"

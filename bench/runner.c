@@ -20,14 +20,22 @@
  * each come first. Any exit status other than 0 stops everything.
  *
  * Output: NAME TAB RUN TAB WALL_NS TAB CPU_US TAB MAXRSS_KB, one line a run.
+ *
+ * With -m, each benchmark runs once more, stopped (ptrace) just before it
+ * exits, to split its resident memory: the output is then NAME TAB HWM_KB
+ * TAB RSS_KB TAB ANON_KB TAB FILE_KB, from /proc/PID/status and
+ * /proc/PID/smaps_rollup (file-backed pages are mostly the C library's code,
+ * shared with every other process).
  */
 #define _GNU_SOURCE
 #include <fcntl.h>
+#include <signal.h>
 #include <ftw.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -128,12 +136,66 @@ static long long run_once(struct benchmark *b, struct rusage *usage) {
   return wall;
 }
 
+/* The value in kB of the line that starts with KEY in a /proc file. */
+static long proc_value(pid_t pid, const char *file, const char *key) {
+  char path[64], line[256];
+  snprintf(path, sizeof path, "/proc/%d/%s", (int)pid, file);
+  FILE *f = fopen(path, "r");
+  if (!f) fail("cannot read", path);
+  long value = -1;
+  size_t key_length = strlen(key);
+  while (fgets(line, sizeof line, f))
+    if (strncmp(line, key, key_length) == 0) value = strtol(line + key_length, NULL, 10);
+  fclose(f);
+  if (value < 0) fail("no such field", key);
+  return value;
+}
+
+static void memory_once(struct benchmark *b) {
+  if (b->fresh_dir && (mkdir(b->fresh_dir, 0755) != 0 || chmod(b->fresh_dir, 0755) != 0))
+    fail("cannot create stage", b->fresh_dir);
+  pid_t pid = fork();
+  if (pid < 0) fail("fork", b->name);
+  if (pid == 0) {
+    int in = open(b->stdin_path, O_RDONLY);
+    int out = open(b->stdout_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
+    if (strcmp(b->cwd, ".") != 0 && chdir(b->cwd) != 0) _exit(126);
+    ptrace(PTRACE_TRACEME, 0, NULL, NULL);
+    execv(b->argv[0], b->argv);
+    _exit(127);
+  }
+  int status;
+  if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) fail("no exec stop", b->name);
+  ptrace(PTRACE_SETOPTIONS, pid, NULL, (void *)(long)PTRACE_O_TRACEEXIT);
+  ptrace(PTRACE_CONT, pid, NULL, NULL);
+  for (;;) {
+    if (waitpid(pid, &status, 0) != pid) fail("wait failed", b->name);
+    if (WIFEXITED(status) || WIFSIGNALED(status)) fail("exited untraced", b->name);
+    if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) break;
+    ptrace(PTRACE_CONT, pid, NULL, (void *)(long)WSTOPSIG(status));
+  }
+  long hwm = proc_value(pid, "status", "VmHWM:");
+  long rss = proc_value(pid, "smaps_rollup", "Rss:");
+  long anon = proc_value(pid, "smaps_rollup", "Anonymous:");
+  ptrace(PTRACE_CONT, pid, NULL, NULL);
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    fail("command failed", b->name);
+  if (b->fresh_dir) remove_tree(b->fresh_dir);
+  printf("%s\t%ld\t%ld\t%ld\t%ld\n", b->name, hwm, rss, anon, rss - anon);
+}
+
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: runner PLAN\n");
+  int memory = argc == 3 && strcmp(argv[1], "-m") == 0;
+  if (argc != 2 && !memory) {
+    fprintf(stderr, "usage: runner [-m] PLAN\n");
     return 2;
   }
-  read_plan(argv[1]);
+  read_plan(argv[argc - 1]);
+  if (memory) {
+    for (int i = 0; i < plan_size; ++i) memory_once(&plan[i]);
+    return 0;
+  }
   struct rusage usage;
   for (int warm = 0; warm < 2; ++warm)
     for (int i = 0; i < plan_size; ++i) run_once(&plan[i], &usage);
