@@ -53,5 +53,13 @@ stage="$scratch/stage"
 mkdir -m 0755 "$stage"
 io_path="$PWD/$io"
 (cd "$stage" && step "$io_path" unpack < "$out")
-(cd "$stage" && find . -mindepth 1 -printf '%M %u %s %P\n' | LC_ALL=C sort)
+(cd "$stage" && find . -mindepth 1 -printf '%P  %M %u %s\n' | LC_ALL=C sort)
 (cd "$stage" && step "$io_path" unpack < "$out")
+
+echo
+echo "== examples/install.sh: install hello from examples/caller/repo into a fresh target root, then at NOW 700"
+root="$scratch/root"
+mkdir -m 0755 "$root"
+index_path="$PWD/$index"
+step env VESK_IO="$io_path" VESK_INDEX="$index_path" sh examples/install.sh -n 500 examples/caller/repo hello "$root"
+step env VESK_IO="$io_path" VESK_INDEX="$index_path" sh examples/install.sh -n 700 examples/caller/repo hello "$root"

@@ -4,7 +4,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake make g++ clang libgtest-dev binutils coreutils tar libarchive-tools gcc-multilib g++-multilib"
+packages="cmake make g++ clang libgtest-dev binutils coreutils tar libarchive-tools gcc-multilib g++-multilib mandoc"
 
 if [ "$(id -u)" = 0 ]; then
   missing=""
