@@ -9,158 +9,95 @@ namespace {
 
 const std::string hash(64, 'a');
 
-using Fields = std::vector<std::string>;
-
-Fields file_row(const std::string &path = "usr/bin/a") {
-  return {"f", "0644", "0", "0", "5", hash, path, "software", "-"};
-}
-Fields link_row(const std::string &target, const std::string &path = "usr/bin/a") {
-  return {"l", "0777", "0", "0", std::to_string(target.size()), hash, path, "software", target};
-}
-Fields with(Fields fields, size_t index, const std::string &value) {
-  fields[index] = value;
-  return fields;
-}
-std::string line(const Fields &fields) {
+std::string join(const std::vector<std::string> &fields) {
   std::string text;
   for (const std::string &field : fields) text += (text.empty() ? "" : "\t") + field;
   return text + "\n";
 }
-
-RunResult check(const std::string &content) {
-  TempDir dir;
-  write_file(dir / "owned", content);
-  return run_io({"owned", dir / "owned"});
+// The file line of usr/bin/a with field `index` replaced.
+std::string with(size_t index, const std::string &value) {
+  std::vector<std::string> fields = {"f", "0644", "0", "0", "5", hash, "usr/bin/a", "software",
+                                     "-"};
+  fields.at(index) = value;
+  return join(fields);
 }
-
-struct OwnedCase {
-  std::string name;
-  std::string content;
-  std::string message;  // empty: accepted
-};
-
-void PrintTo(const OwnedCase &c, std::ostream *out) { *out << c.name; }
-
-class Owned : public ::testing::TestWithParam<OwnedCase> {};
-
-TEST_P(Owned, GivesItsMessage) {
-  const OwnedCase &c = GetParam();
-  RunResult r = check(c.content);
-  EXPECT_EQ(r.out, "");
-  if (c.message.empty()) {
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-  } else {
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, io_failure(c.message));
-  }
+std::string file(const std::string &path) { return with(6, path); }
+std::string link(const std::string &target) {
+  return join({"l", "0777", "0", "0", "1", hash, "usr/bin/a", "software", target});
 }
-
-const std::string one = line(file_row());
-const std::string type_mode = "owned type/mode", numeric = "owned numeric field";
-const std::string hash_path = "owned hash/path", order = "owned order/limit";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Owned,
-    ::testing::Values(
-        OwnedCase{"OneFile", one},
-        OwnedCase{"OneLink", line(link_row("../lib/x"))},
-        OwnedCase{"ConfigRole", line(with(file_row(), 7, "config"))},
-        OwnedCase{"Empty", "", "empty owned manifest"},
-        OwnedCase{"LastLineWithoutLineFeed", one + line(file_row("usr/bin/b")).substr(0, one.size() - 1),
-                  "owned line length"},
-        OwnedCase{"NulBeforeLineFeed", one.substr(0, 5) + '\0' + one.substr(5), "owned line length"},
-        // 1022 bytes pass the length rule and fail on the fields.
-        OwnedCase{"Line1022Bytes", std::string(1021, 'x') + "\n", "owned fields"},
-        OwnedCase{"Line1023Bytes", std::string(1022, 'x') + "\n", "owned line length"},
-        OwnedCase{"Line5000Bytes", std::string(4999, 'x') + "\n", "owned line length"},
-        OwnedCase{"BlankLine", one + "\n", "owned fields"},
-        OwnedCase{"EightFields", "f\t0644\t0\t0\t5\t" + hash + "\tusr/bin/a\tsoftware\n", "owned fields"},
-        OwnedCase{"CrLfFile", one.substr(0, one.size() - 1) + "\r\n", "regular link field"},
-        OwnedCase{"CrLfLink", line(link_row("x\r")), "link target bytes"},
-        OwnedCase{"TenthFieldFile", line(with(file_row(), 8, "-\t-")), "regular link field"},
-        OwnedCase{"TenthFieldLink", line(with(link_row("x"), 8, "x\tx")), "link target bytes"},
-        OwnedCase{"TypeD", line(with(file_row(), 0, "d")), type_mode},
-        OwnedCase{"TypeUpperF", line(with(file_row(), 0, "F")), type_mode},
-        OwnedCase{"TypeTwoLetters", line(with(file_row(), 0, "ff")), type_mode},
-        OwnedCase{"ModeThreeDigits", line(with(file_row(), 1, "644")), type_mode},
-        OwnedCase{"ModeFiveDigits", line(with(file_row(), 1, "00644")), type_mode},
-        OwnedCase{"ModeDigitEight", line(with(file_row(), 1, "0648")), type_mode},
-        OwnedCase{"ModeAllBits", line(with(file_row(), 1, "7777"))},
-        OwnedCase{"OwnerEmpty", line(with(file_row(), 2, "")), numeric},
-        OwnedCase{"OwnerSigned", line(with(file_row(), 2, "-1")), numeric},
-        OwnedCase{"GroupElevenDigits", line(with(file_row(), 3, "00000000000")), numeric},
-        OwnedCase{"SizeWithSpace", line(with(file_row(), 4, " 5")), numeric},
-        OwnedCase{"TenZerosAndTenNines",
-                  line(with(with(with(file_row(), 2, "0000000000"), 3, "9999999999"), 4, "9999999999"))},
-        OwnedCase{"HashUpperCase", line(with(file_row(), 5, std::string(64, 'A'))), hash_path},
-        OwnedCase{"Hash63", line(with(file_row(), 5, std::string(63, 'a'))), hash_path},
-        OwnedCase{"Hash65", line(with(file_row(), 5, std::string(65, 'a'))), hash_path},
-        OwnedCase{"PathShadow", line(file_row("etc/shadow")), hash_path},
-        OwnedCase{"PathAbsolute", line(file_row("/usr/bin/a")), hash_path},
-        OwnedCase{"PathWithSpace", line(file_row("usr/bin/a b")), hash_path},
-        OwnedCase{"RoleCapital", line(with(file_row(), 7, "Software")), "owned role"},
-        OwnedCase{"RoleEmpty", line(with(file_row(), 7, "")), "owned role"},
-        OwnedCase{"SamePathTwice", one + one, order},
-        OwnedCase{"Descending", line(file_row("usr/bin/b")) + one, order},
-        OwnedCase{"ByteOrder", line(file_row("a-b")) + line(file_row("a/b")) + line(file_row("a0"))},
-        OwnedCase{"ComponentOrderIsNotByteOrder", line(file_row("a/b")) + line(file_row("a-b")), order},
-        OwnedCase{"FirstFailingCheckDecides", line(with(with(file_row("etc/shadow"), 0, "d"), 2, "x")),
-                  type_mode},
-        OwnedCase{"OrderBeforeLinkField", one + line(with(file_row(), 8, "x")), order},
-        OwnedCase{"RegularWithLinkTarget", line(with(file_row(), 8, "x")), "regular link field"},
-        OwnedCase{"RegularWithEmptyLinkField", line(with(file_row(), 8, "")), "regular link field"},
-        OwnedCase{"LinkTarget255", line(link_row(std::string(255, 't')))},
-        OwnedCase{"LinkTarget256", line(link_row(std::string(256, 't'))), "link target limit"},
-        OwnedCase{"LinkTargetEmpty", line(link_row("")), "link target limit"},
-        OwnedCase{"LinkTargetDash", line(link_row("-"))},
-        OwnedCase{"LinkTargetSpace", line(link_row("a b")), "link target bytes"},
-        OwnedCase{"LinkTargetDelete", line(link_row("a\x7F")), "link target bytes"},
-        OwnedCase{"LinkTargetHighByte", line(link_row("a\x80")), "link target bytes"},
-        OwnedCase{"LinkSizeNotCompared", line(with(link_row("abc"), 4, "99"))}),
-    [](const auto &info) { return info.param.name; });
 
 std::string lines(size_t count) {
   std::string text;
   char path[32];
   for (size_t i = 0; i < count; ++i) {
     snprintf(path, sizeof path, "usr/share/p%05zu", i);
-    text += line(file_row(path));
+    text += file(path);
   }
   return text;
 }
 
-TEST(OwnedLimits, FourThousandNinetySixLines) {
-  RunResult r = check(lines(4096));
-  EXPECT_EQ(r.status, 0) << r.err;
+TEST(Owned, EachFileGivesItsMessage) {
+  const std::string one = file("usr/bin/a"), order = "owned order/limit";
+  const std::string type_mode = "owned type/mode", numeric = "owned numeric field";
+  const std::string hash_path = "owned hash/path";
+  const struct {
+    const char *name;
+    std::string content, message;
+  } cases[] = {
+      {"OneFile", one, ""},
+      {"OneLink", link("../lib/x"), ""},
+      {"ConfigRole", with(7, "config"), ""},
+      {"Empty", "", "empty owned manifest"},
+      {"LastLineWithoutLineFeed", one + file("usr/bin/b").substr(0, one.size() - 1), "owned line length"},
+      {"NulBeforeLineFeed", one.substr(0, 5) + '\0' + one.substr(5), "owned line length"},
+      // 1022 bytes pass the length rule and fail on the fields.
+      {"Line1022Bytes", std::string(1021, 'x') + "\n", "owned fields"},
+      {"Line1023Bytes", std::string(1022, 'x') + "\n", "owned line length"},
+      {"EightFields", "f\t0644\t0\t0\t5\t" + hash + "\tusr/bin/a\tsoftware\n", "owned fields"},
+      {"CrLf", one.substr(0, one.size() - 1) + "\r\n", "regular link field"},
+      {"TenthField", link("x\tx"), "link target bytes"},
+      {"TypeD", with(0, "d"), type_mode},
+      {"ModeThreeDigits", with(1, "644"), type_mode},
+      {"ModeDigitEight", with(1, "0648"), type_mode},
+      {"OwnerEmpty", with(2, ""), numeric},
+      {"GroupElevenDigits", with(3, "00000000000"), numeric},
+      {"SizeTenNines", with(4, "9999999999"), ""},
+      {"HashUpperCase", with(5, std::string(64, 'A')), hash_path},
+      {"Hash63", with(5, std::string(63, 'a')), hash_path},
+      {"PathShadow", file("etc/shadow"), hash_path},
+      {"RoleCapital", with(7, "Software"), "owned role"},
+      {"SamePathTwice", one + one, order},
+      {"Descending", file("usr/bin/b") + one, order},
+      {"ByteOrder", file("a-b") + file("a/b") + file("a0"), ""},
+      {"RegularWithLinkTarget", with(8, "x"), "regular link field"},
+      {"LinkTarget255", link(std::string(255, 't')), ""},
+      {"LinkTarget256", link(std::string(256, 't')), "link target limit"},
+      {"LinkTargetEmpty", link(""), "link target limit"},
+      {"LinkTargetSpace", link("a b"), "link target bytes"},
+      {"LinkTargetDelete", link("a\x7F"), "link target bytes"},
+      {"Lines4096", lines(4096), ""},
+      {"Lines4097", lines(4097), order},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    expect_io(run_io_on(c.content, {"owned"}), c.message);
+  }
 }
 
-TEST(OwnedLimits, LineFourThousandNinetySevenIsRefused) {
-  RunResult r = check(lines(4097));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, io_failure("owned order/limit"));
+TEST(Owned, MissingFile) {
+  TempDir dir;
+  expect_io(run_io({"owned", dir / "missing"}), "owned manifest open");
 }
 
 // Valid lines fill a page exactly; reading on fails with an I/O error.
-TEST(OwnedFile, ReadErrorAfterValidLines) {
-  const size_t page = FailingFile::page_size();
-  const size_t last = line(file_row("usr/share/q")).size();
+TEST(Owned, ReadErrorAfterValidLines) {
+  const size_t page = FailingFile::page_size(), last = file("usr/share/q").size();
   std::string text = lines((page - last - 100) / lines(1).size());
-  text += line(file_row("usr/share/q" + std::string(page - text.size() - last, 'q')));
+  text += file("usr/share/q" + std::string(page - text.size() - last, 'q'));
   ASSERT_EQ(text.size(), page);
-  EXPECT_EQ(check(text).status, 0);
-  FailingFile file(text);
-  RunResult r = run_io({"owned", file.path()});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, io_failure("empty owned manifest"));
-}
-
-TEST(OwnedFile, MissingAndUnreadable) {
-  TempDir dir;
-  EXPECT_EQ(run_io({"owned", dir / "missing"}).err, io_failure("owned manifest open"));
-  RunResult r = run_io({"owned", dir.path()});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, io_failure("empty owned manifest"));
+  expect_io(run_io_on(text, {"owned"}), "");
+  FailingFile failing(text);
+  expect_io(run_io({"owned", failing.path()}), "empty owned manifest");
 }
 
 }  // namespace

@@ -9,25 +9,11 @@ using namespace vesk::test;
 
 namespace {
 
-void expect_result(const RunResult &r, const std::string &message) {
-  EXPECT_EQ(r.out, "");
-  if (message.empty()) {
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-  } else {
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, io_failure(message));
-  }
-}
-
 class Parents : public ::testing::Test {
  protected:
   TempDir root;
   void SetUp() override {
-    make_dir(root / "usr");
-    make_dir(root / "usr/local");
-    make_dir(root / "usr/local/bin");
-    make_dir(root / "usr/bin");
+    for (const char *dir : {"usr", "usr/local", "usr/local/bin", "usr/bin"}) make_dir(root / dir);
     write_file(root / "usr/local/bin/tool", "x", 0755);
     write_file(root / "usr/bin/tool", "x", 0755);
   }
@@ -37,91 +23,65 @@ class Parents : public ::testing::Test {
   }
 };
 
-const std::vector<std::string> all_four = {"parents", "prepare", "parents2", "prepare2"};
-
-TEST_F(Parents, FreeOrPlainLeafPasses) {
-  for (const std::string command : {"parents", "prepare"}) {
-    expect_result(run(command, "usr/local/bin/tool"), "");
-    expect_result(run(command, "usr/local/bin/new"), "");
-  }
-  for (const std::string command : {"parents2", "prepare2"}) {
-    expect_result(run(command, "usr/bin/tool"), "");
-    expect_result(run(command, "usr/bin/new"), "");
-  }
-  EXPECT_FALSE(exists(root / "usr/local/bin/new"));
-  EXPECT_FALSE(exists(root / "usr/bin/new"));
-}
-
-TEST_F(Parents, FormatDecidesThePrefix) {
-  expect_result(run("parents", "usr/bin/tool"), "invalid managed path");
-  expect_result(run("prepare", "usr/sbin/tool"), "invalid managed path");
-  expect_result(run("parents2", "usr/local/bin/tool"), "invalid managed path");
-  expect_result(run("prepare2", "usr/share/vesk/x"), "invalid managed path");
-  expect_result(run("parents", "usr/local/bin/../bin/tool"), "invalid managed path");
-  // The path is judged before the root is opened.
-  expect_result(run_io({"prepare", root / "nowhere", "usr/bin/tool"}), "invalid managed path");
-}
-
-TEST_F(Parents, MissingDirectories) {
-  expect_result(run("parents", "usr/local/share/doc/x/readme"), "");
-  EXPECT_FALSE(exists(root / "usr/local/share"));
-  expect_result(run("parents2", "usr/libexec/x/y"), "");
-  EXPECT_FALSE(exists(root / "usr/libexec"));
-
-  expect_result(run("prepare", "usr/local/share/doc/x/readme"), "");
-  for (const std::string dir : {"usr/local/share", "usr/local/share/doc", "usr/local/share/doc/x"}) {
-    struct stat status;
-    ASSERT_EQ(lstat((root / dir).c_str(), &status), 0) << dir;
-    EXPECT_TRUE(S_ISDIR(status.st_mode));
-    EXPECT_EQ(status.st_mode & 07777, 0755u) << dir;
-    EXPECT_EQ(status.st_uid, 0u);
-  }
-  EXPECT_FALSE(exists(root / "usr/local/share/doc/x/readme"));
-  expect_result(run("prepare2", "usr/libexec/x/y"), "");
-  EXPECT_EQ(mode_of(root / "usr/libexec/x"), 0755u);
-  EXPECT_FALSE(exists(root / "usr/libexec/x/y"));
-}
-
-TEST_F(Parents, ForbiddenLeaves) {
+TEST_F(Parents, PathsAndLeaves) {
   ASSERT_EQ(link((root / "usr/bin/tool").c_str(), (root / "usr/bin/hard").c_str()), 0);
   ASSERT_EQ(symlink("tool", (root / "usr/bin/soft").c_str()), 0);
   ASSERT_EQ(symlink("/nowhere", (root / "usr/bin/dangling").c_str()), 0);
   ASSERT_EQ(mkfifo((root / "usr/bin/fifo").c_str(), 0644), 0);
   make_dir(root / "usr/bin/dir");
-  for (const std::string command : {"parents2", "prepare2"})
-    for (const std::string leaf : {"hard", "tool", "soft", "dangling", "fifo", "dir"})
-      expect_result(run(command, "usr/bin/" + leaf), "target link/type forbidden");
-}
-
-TEST_F(Parents, UnsafeParents) {
   ASSERT_EQ(symlink("bin", (root / "usr/local/share").c_str()), 0);
   write_file(root / "usr/local/libexec", "");
-  for (const std::string command : {"parents", "prepare"}) {
-    expect_result(run(command, "usr/local/share/tool"), "unsafe parent");
-    expect_result(run(command, "usr/local/libexec/tool"), "unsafe parent");
+  const std::string forbidden = "target link/type forbidden";
+  const struct {
+    std::string command, path, message;
+  } cases[] = {
+      {"parents", "usr/local/bin/tool", ""}, {"prepare", "usr/local/bin/new", ""},
+      {"parents2", "usr/bin/new", ""}, {"prepare2", "usr/bin/tool", forbidden},  // two links
+      {"parents", "usr/bin/tool", "invalid managed path"},
+      {"parents2", "usr/local/bin/tool", "invalid managed path"},
+      {"prepare2", "usr/share/vesk/x", "invalid managed path"},
+      {"parents2", "usr/bin/hard", forbidden}, {"prepare2", "usr/bin/soft", forbidden},
+      {"parents2", "usr/bin/dangling", forbidden}, {"parents2", "usr/bin/fifo", forbidden},
+      {"prepare2", "usr/bin/dir", forbidden},
+      {"parents", "usr/local/share/tool", "unsafe parent"},
+      {"prepare", "usr/local/libexec/tool", "unsafe parent"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.command + " " + c.path);
+    expect_io(run(c.command, c.path), c.message);
   }
-  ASSERT_EQ(chmod((root / "usr/bin").c_str(), 0775), 0);
-  expect_result(run("parents2", "usr/bin/new"), "");
-  ASSERT_EQ(chown((root / "usr/bin").c_str(), 0, 100), 0);
-  expect_result(run("parents2", "usr/bin/new"), "unsafe parent ownership/mode");
-  ASSERT_EQ(chown((root / "usr/bin").c_str(), 1000, 0), 0);
-  ASSERT_EQ(chmod((root / "usr/bin").c_str(), 0755), 0);
-  expect_result(run("prepare2", "usr/bin/new"), "unsafe parent ownership/mode");
+  EXPECT_FALSE(exists(root / "usr/local/bin/new"));
+  EXPECT_FALSE(exists(root / "usr/bin/new"));
 }
 
-TEST_F(Parents, Roots) {
+// "parents" passes below a missing directory and creates nothing;
+// "prepare" makes the directories 0755 whatever the caller's umask.
+TEST_F(Parents, MissingDirectories) {
+  expect_io(run("parents", "usr/local/share/doc/x/readme"), "");
+  expect_io(run("parents2", "usr/libexec/x/y"), "");
+  EXPECT_FALSE(exists(root / "usr/local/share"));
+  EXPECT_FALSE(exists(root / "usr/libexec"));
+  mode_t old_mask = umask(0);
+  expect_io(run("prepare", "usr/local/share/doc/x/readme"), "");
+  expect_io(run("prepare2", "usr/libexec/x/y"), "");
+  umask(old_mask);
+  const std::string listing = " && find usr/local/share usr/libexec -printf '%y %m %U %p\\n'";
+  EXPECT_EQ(shell("cd " + root.path() + listing).out,
+            "d 755 0 usr/local/share\nd 755 0 usr/local/share/doc\nd 755 0 usr/local/share/doc/x\n"
+            "d 755 0 usr/libexec\nd 755 0 usr/libexec/x\n");
+}
+
+TEST_F(Parents, UntrustedParentsAndRoots) {
+  ASSERT_EQ(chmod((root / "usr/bin").c_str(), 0775), 0);
+  expect_io(run("parents2", "usr/bin/new"), "");
+  ASSERT_EQ(chown((root / "usr/bin").c_str(), 0, 100), 0);
+  expect_io(run("parents2", "usr/bin/new"), "unsafe parent ownership/mode");
   ASSERT_EQ(symlink(root.path().c_str(), (root / "self").c_str()), 0);
-  for (const std::string &command : all_four) {
-    std::string path = command.back() == '2' ? "usr/bin/tool" : "usr/local/bin/tool";
-    expect_result(run_io({command, root / "self", path}), "root open");
-    expect_result(run_io({command, root / "nowhere", path}), "root open");
-  }
+  expect_io(run_io({"prepare", root / "self", "usr/local/bin/tool"}), "root open");
+  expect_io(run_io({"parents2", root / "nowhere", "usr/bin/tool"}), "root open");
+  // The path is judged before the root is opened.
+  expect_io(run_io({"prepare", root / "nowhere", "usr/bin/tool"}), "invalid managed path");
   ASSERT_EQ(chmod(root.path().c_str(), 0777), 0);
-  for (const std::string &command : all_four) {
-    std::string path = command.back() == '2' ? "usr/bin/tool" : "usr/local/bin/tool";
-    expect_result(run(command, path), "unsafe root directory");
-  }
-  expect_result(run("parents", "usr/bin/tool"), "invalid managed path");
+  expect_io(run("prepare", "usr/local/bin/tool"), "unsafe root directory");
 }
 
 // A caller without root rights: a trusted directory it may read but not
@@ -129,30 +89,21 @@ TEST_F(Parents, Roots) {
 TEST_F(Parents, FailuresOfAnUnprivilegedCaller) {
   const RunOptions nobody = {.uid = 65534, .gid = 65534};
   ASSERT_EQ(chmod((root / "usr/bin").c_str(), 0744), 0);
-  expect_result(run("parents2", "usr/bin/tool", nobody), "target stat");
-  expect_result(run("prepare", "usr/local/share/x", nobody), "mkdirat");
+  expect_io(run("parents2", "usr/bin/tool", nobody), "target stat");
+  expect_io(run("prepare", "usr/local/share/x", nobody), "mkdirat");
 }
 
-// A file system mounted below the root: the walk must not enter it.
-TEST(AnotherFileSystem, IsNeverEntered) {
-  TempDir root;
-  make_dir(root / "usr");
-  make_dir(root / "usr/local");
-  make_dir(root / "usr/local/bin");
-  RunResult mounted = shell("mount -t tmpfs -o mode=0755 vesk-test '" + root / "usr/local/bin" + "' 2>&1");
-  ASSERT_EQ(mounted.status, 0) << "this test needs to mount a tmpfs: " << mounted.out;
-  struct Unmount {
-    std::string point;
-    ~Unmount() { shell("umount '" + point + "'"); }
-  } unmount{root / "usr/local/bin"};
+// A file system mounted below the root is never entered; as a root of
+// its own it is fine.
+TEST_F(Parents, AnotherFileSystemIsNeverEntered) {
+  TmpfsMount tmpfs(root / "usr/local/bin");
+  ASSERT_TRUE(tmpfs.mounted());
   write_file(root / "usr/local/bin/tool", "x");
   ASSERT_EQ(mode_of(root / "usr/local/bin"), 0755u);
-
-  expect_result(run_io({"parents", root.path(), "usr/local/bin/tool"}), "unsafe parent ownership/mode");
-  expect_result(run_io({"prepare", root.path(), "usr/local/bin/x/y"}), "unsafe parent ownership/mode");
-  expect_result(run_io({"observe", root.path(), "usr/local/bin/tool"}), "unsafe parent ownership/mode");
-  // The mounted file system as a root of its own is fine.
-  EXPECT_EQ(run_io({"observe", root / "usr/local/bin", "tool"}).out, "f\t0644\t0\t0\t1\t-\n");
+  expect_io(run("parents", "usr/local/bin/tool"), "unsafe parent ownership/mode");
+  expect_io(run("prepare", "usr/local/bin/x/y"), "unsafe parent ownership/mode");
+  expect_io(run("observe", "usr/local/bin/tool"), "unsafe parent ownership/mode");
+  expect_io(run_io({"observe", root / "usr/local/bin", "tool"}), "", "f\t0644\t0\t0\t1\t-\n");
 }
 
 }  // namespace

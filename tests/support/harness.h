@@ -9,28 +9,30 @@
 namespace vesk::test {
 
 struct RunOptions {
-  std::string stdin_data;       // bytes on standard input (a regular file)
-  std::string stdin_path;       // or a file to put on standard input instead
-  std::string cwd;              // working directory; empty: unchanged
-  std::string stdout_path;      // e.g. "/dev/full"; empty: captured
-  bool close_stdout = false;    // run with standard output closed
-  int uid = -1;                 // run as this uid (and gid below) if >= 0
+  std::string stdin_data;     // bytes on standard input (a regular file)
+  std::string stdin_path;     // or a file to put on standard input instead
+  std::string cwd;            // working directory; empty: unchanged
+  std::string stdout_path;    // e.g. "/dev/full"; empty: captured
+  bool close_stdout = false;  // run with standard output closed
+  int uid = -1;               // run as this uid (and gid below) if >= 0
   int gid = -1;
   unsigned timeout_seconds = 60;
+  long open_files_limit = -1;   // RLIMIT_NOFILE for the run if >= 0
+  long file_size_limit = -1;    // RLIMIT_FSIZE in bytes if >= 0; writes past it fail
 };
 
 struct RunResult {
-  int status = -1;     // exit status, or 128 + signal number
-  std::string out;     // captured standard output
-  std::string err;     // captured standard error
+  int status = -1;  // exit status, or 128 + signal number
+  std::string out, err;
 };
 
-// Runs argv[0] with the given arguments; argv[0] is a path, not searched.
+// argv[0] is a path, not searched. run_io and run_index go through the
+// configured emulator, if any.
 RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options = {});
-
-// Runs the programs under test, through the configured emulator if any.
 RunResult run_io(const std::vector<std::string> &args, const RunOptions &options = {});
 RunResult run_index(const std::vector<std::string> &args, const RunOptions &options = {});
+// vesk-io with a fresh file holding `bytes` put after the command word.
+RunResult run_io_on(const std::string &bytes, std::vector<std::string> args);
 std::string io_program();
 std::string index_program();
 std::vector<std::string> emulator_words();
@@ -38,9 +40,12 @@ std::vector<std::string> emulator_words();
 // "vesk-io: MESSAGE\n" and "vesk-index: MESSAGE\n".
 std::string io_failure(const std::string &message);
 std::string index_failure(const std::string &message);
+// An empty message: status 0, nothing on stderr. Otherwise status 1 and
+// exactly that failure line. Standard output must be `out` either way.
+void expect_io(const RunResult &r, const std::string &message, const std::string &out = "");
+void expect_index(const RunResult &r, const std::string &message, const std::string &out = "");
 
-// A fresh directory, mode 0755, owned by the running user; removed with
-// everything below it when the object goes.
+// A fresh 0755 directory, removed with everything below it.
 class TempDir {
  public:
   TempDir();
@@ -54,20 +59,30 @@ class TempDir {
   std::string path_;
 };
 
-// Writes bytes to a new or truncated file, then sets mode and owner.
+// A tmpfs mounted on `dir` while the object lives. Failing to mount is a
+// test failure, never a skip.
+class TmpfsMount {
+ public:
+  explicit TmpfsMount(const std::string &dir, unsigned long flags = 0);
+  ~TmpfsMount();
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string dir_;
+  bool mounted_;
+};
+
 void write_file(const std::string &path, const std::string &bytes, mode_t mode = 0644,
                 uid_t uid = 0, gid_t gid = 0);
 std::string read_file(const std::string &path);
 void make_dir(const std::string &path, mode_t mode = 0755, uid_t uid = 0, gid_t gid = 0);
-bool exists(const std::string &path);  // lstat succeeds
-mode_t mode_of(const std::string &path);  // permission bits and set-id/sticky, lstat
-
-// Runs a shell command line; returns its exit status and captured stdout.
+bool exists(const std::string &path);     // lstat succeeds
+mode_t mode_of(const std::string &path);  // permission, set-id and sticky bits (lstat)
 RunResult shell(const std::string &command_line);
 
-// A file that reads as `bytes` (at most one page) and then fails with an
-// I/O error: this process's memory with the bytes mapped at address 0 and
-// nothing mapped after them. Needs root; throws if the mapping fails.
+// A file that reads as `bytes` (at most a page) and then fails with an I/O
+// error: this process's memory, the bytes mapped at address 0 and nothing
+// after them. Needs root.
 class FailingFile {
  public:
   explicit FailingFile(const std::string &bytes);
