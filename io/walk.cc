@@ -28,6 +28,13 @@ int enter_directory(int current, const char *name, dev_t root_device) {
   return next;
 }
 
+// Another process may make the directory first: its EEXIST is ignored, and
+// the open that follows judges whatever stands there.
+void make_directory(int parent, const char *name) {
+  if (mkdirat(parent, name, 0755) == 0) return;
+  require_or_abort(errno == EEXIST, "mkdirat");
+}
+
 }  // namespace
 
 int open_parent_chain(int root_fd, int create, const char *path, char *leaf) {
@@ -53,7 +60,7 @@ int open_parent_chain(int root_fd, int create, const char *path, char *leaf) {
     // through directories that are already there.
     int next = enter_directory(current, component, root_status.st_dev);
     if (next < 0 && errno == ENOENT && create) {
-      require_or_abort(mkdirat(current, component, 0755) == 0 || errno == EEXIST, "mkdirat");
+      make_directory(current, component);
       next = enter_directory(current, component, root_status.st_dev);
     }
     if (next < 0) {
