@@ -9,6 +9,22 @@ TrustContext trust_context;
 
 namespace {
 
+// Where each delegated name stands in the table, by hash: open addressing
+// with linear probing, a slot holding 1 + the position or 0 while free. More
+// than twice the table's capacity, so a free slot always ends a probe run.
+constexpr uint32_t name_slot_count = 4096;
+static_assert(name_slot_count > 2 * delegated_name_capacity, "probe runs end");
+uint16_t delegated_name_slots[name_slot_count];
+
+uint32_t first_name_slot(const char *name) { return text_hash(name) & (name_slot_count - 1); }
+uint32_t next_name_slot(uint32_t slot) { return (slot + 1) & (name_slot_count - 1); }
+
+void remember_delegated_name(uint32_t position) {
+  uint32_t slot = first_name_slot(trust_context.delegated_names[position]);
+  while (delegated_name_slots[slot] != 0) slot = next_name_slot(slot);
+  delegated_name_slots[slot] = static_cast<uint16_t>(position + 1);
+}
+
 constexpr size_t signer_key_length = 68;
 
 // Both texts are name tokens or digests, so they fit their slots.
@@ -61,15 +77,18 @@ void read_delegated_names(MetadataReader *reader) {
                      "delegated package");
     require_or_abort(trust_context.delegated_count < delegated_name_capacity, "delegation count");
     copy_token(trust_context.delegated_names[trust_context.delegated_count], columns[1]);
+    remember_delegated_name(trust_context.delegated_count);
     trust_context.delegated_count += 1;
   }
 }
 
 }  // namespace
 
+// The same answer as a scan of the whole table, without the scan.
 bool is_delegated_name(const char *name) {
-  for (uint32_t i = 0; i < trust_context.delegated_count; ++i)
-    if (is_equal(trust_context.delegated_names[i], name)) return true;
+  for (uint32_t slot = first_name_slot(name); delegated_name_slots[slot] != 0;
+       slot = next_name_slot(slot))
+    if (is_equal(trust_context.delegated_names[delegated_name_slots[slot] - 1], name)) return true;
   return false;
 }
 

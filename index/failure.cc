@@ -8,7 +8,3 @@ void abort_with_message(const char *message) {
   fprintf(stderr, "vesk-index: %s\n", message);
   exit(1);
 }
-
-void require_or_abort(int condition, const char *message) {
-  if (!condition) abort_with_message(message);
-}

@@ -33,5 +33,3 @@ bool is_name_token(const char *text) {
   }
   return true;
 }
-
-bool is_equal(const char *left, const char *right) { return strcmp(left, right) == 0; }

@@ -10,6 +10,13 @@ uint32_t package_count = 0;
 
 namespace {
 
+// The hashes of each entry's name and version, beside the table.
+struct PackageHashes {
+  uint32_t name;
+  uint32_t version;
+};
+PackageHashes package_hashes[package_capacity];
+
 constexpr uint64_t longest_validity = 604800;
 constexpr size_t longest_text_field = 512;
 
@@ -74,14 +81,20 @@ void check_description_upstream_date(char *columns[column_capacity], uint64_t ge
 }
 
 // Two rows of one name must differ in version text and in rank value.
+// An entry whose name hash differs has another name; one whose version hash
+// and rank both differ passes the rule: only the rest need the texts.
 void record_package(const char *name, const char *version, uint64_t rank) {
+  PackageHashes hashes{text_hash(name), text_hash(version)};
   for (uint32_t i = 0; i < package_count; ++i) {
     const PackageEntry &earlier = package_table[i];
+    if (package_hashes[i].name != hashes.name) continue;
+    if (package_hashes[i].version != hashes.version && earlier.rank != rank) continue;
     if (!is_equal(earlier.name, name)) continue;
     require_or_abort(!is_equal(earlier.version, version) && earlier.rank != rank,
                      "duplicate version/rank");
   }
   require_or_abort(package_count < package_capacity, "package count");
+  package_hashes[package_count] = hashes;
   PackageEntry &entry = package_table[package_count++];
   memcpy(entry.name, name, strlen(name) + 1);
   memcpy(entry.version, version, strlen(version) + 1);

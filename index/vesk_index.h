@@ -3,10 +3,14 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 // Failure convention: one line on standard error, exit status 1.
 [[noreturn]] void abort_with_message(const char *message);
-void require_or_abort(int condition, const char *message);
+// Inline, like is_equal below: the reader tests every byte of a file with it.
+inline void require_or_abort(int condition, const char *message) {
+  if (!condition) abort_with_message(message);
+}
 
 // Metadata lines: printable ASCII, TAB-separated columns, LF-terminated.
 constexpr uint32_t line_capacity = 4096;
@@ -31,7 +35,14 @@ uint64_t parse_decimal_u64(const char *text);
 bool is_hex_digest(const char *text);
 bool is_ascii_alnum(int c);
 bool is_name_token(const char *text);
-bool is_equal(const char *left, const char *right);
+inline bool is_equal(const char *left, const char *right) { return strcmp(left, right) == 0; }
+// FNV-1a of a text: the lookups of delegated names and of earlier packages
+// compare texts only where these agree.
+inline uint32_t text_hash(const char *text) {
+  uint32_t hash = 2166136261u;
+  for (; *text != '\0'; ++text) hash = (hash ^ static_cast<unsigned char>(*text)) * 16777619u;
+  return hash;
+}
 
 // Trust context: what a verified delegation file allows.
 constexpr uint32_t token_capacity = 64;

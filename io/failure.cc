@@ -8,10 +8,6 @@ void abort_with_message(const char *message) {
   exit(1);
 }
 
-void require_or_abort(int condition, const char *message) {
-  if (!condition) abort_with_message(message);
-}
-
 void finish_output() {
   require_or_abort(fflush(stdout) == 0 && !ferror(stdout), "output write");
 }

@@ -18,6 +18,7 @@ constexpr uint32_t files_size_limit = 262144;
 constexpr uint32_t member_file_mode = 0644;
 constexpr size_t member_name_size = 100;
 constexpr size_t meta_line_size = 16;
+constexpr size_t input_buffer_size = 65536;
 
 // Header fields of the ustar layout that are interpreted; every other byte
 // counts only in the header sum.
@@ -36,6 +37,11 @@ constexpr size_t linkname_offset = 157;
 constexpr TarField magic_field{257, 6};
 constexpr TarField version_field{263, 2};
 constexpr size_t prefix_offset = 345;
+
+// Standard input's buffer. Left to itself stdio takes the block size, 4096
+// bytes for a pipe or a file on the usual file systems: a read for every
+// data chunk or every eight headers.
+char input_buffer[input_buffer_size];
 
 struct UnpackRun {
   int stage;
@@ -191,6 +197,7 @@ bool read_block(UnpackRun *run, unsigned char *block) {
 }  // namespace
 
 void run_unpack() {
+  setvbuf(stdin, input_buffer, _IOFBF, sizeof input_buffer);
   UnpackRun run{};
   run.stage = open(".", O_RDONLY | O_DIRECTORY);
   require_or_abort(run.stage >= 0, "stage open");

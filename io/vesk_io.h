@@ -8,7 +8,10 @@
 
 // Failure convention: one line on standard error, exit status 1.
 [[noreturn]] void abort_with_message(const char *message);
-void require_or_abort(int condition, const char *message);
+// Inline: the readers test single bytes with it.
+inline void require_or_abort(int condition, const char *message) {
+  if (!condition) abort_with_message(message);
+}
 // Flushes standard output and ends the run with "output write" if any of
 // the result line could not be written: an empty answer must never pass.
 void finish_output();

@@ -28,6 +28,13 @@ int enter_directory(int current, const char *name, dev_t root_device) {
   return next;
 }
 
+// Another process may make the directory first: its EEXIST is ignored, and
+// the open that follows judges whatever stands there.
+void make_directory(int parent, const char *name) {
+  if (mkdirat(parent, name, 0755) == 0) return;
+  require_or_abort(errno == EEXIST, "mkdirat");
+}
+
 }  // namespace
 
 int open_parent_chain(int root_fd, int create, const char *path, char *leaf) {
@@ -47,9 +54,15 @@ int open_parent_chain(int root_fd, int create, const char *path, char *leaf) {
   require_or_abort(component != nullptr, "empty path");
   for (char *next_component; (next_component = strtok_r(nullptr, "/", &state)) != nullptr;
        component = next_component) {
-    // An existing entry of any kind is left to the open below to judge.
-    if (create) require_or_abort(mkdirat(current, component, 0755) == 0 || errno == EEXIST, "mkdirat");
+    // A directory is made only where the open finds nothing: for an existing
+    // entry mkdirat would only report EEXIST, which is ignored, and the open
+    // would judge it anyway. This spares a call per level on every walk
+    // through directories that are already there.
     int next = enter_directory(current, component, root_status.st_dev);
+    if (next < 0 && errno == ENOENT && create) {
+      make_directory(current, component);
+      next = enter_directory(current, component, root_status.st_dev);
+    }
     if (next < 0) {
       bool missing = errno == ENOENT;
       close(current);

@@ -163,4 +163,66 @@ TEST(Index, LinesOf4096And4097Bytes) {
   }
 }
 
+// The duplicate rule and the delegated names are looked up by hash; texts
+// whose FNV-1a hashes agree (n512789 and n749192, 40189 and 797186) must
+// still be told apart.
+TEST(Index, TextsOfOneHashStayApart) {
+  auto delegate = [](Repository &r, const std::string &name) {
+    r.delegation.push_back({"package", name});
+  };
+  auto row = [](const std::string &name, const std::string &version, const std::string &rank) {
+    return package_row(name, version, rank, digest2, "1", "-", "x", "100");
+  };
+  expect_cases(
+      {
+          {"Names", [&](Repository &r) {
+             delegate(r, "n512789");
+             delegate(r, "n749192");
+             r.index.push_back(row("n512789", "1", "1"));
+             r.index.push_back(row("n749192", "1", "1"));
+           }, ""},
+          {"NameNotDelegated", [&](Repository &r) {
+             delegate(r, "n512789");
+             r.index.push_back(row("n749192", "1", "1"));
+           }, "package name/version"},
+          {"Versions", add_rows({hello_row("40189", "40"), hello_row("797186", "41")}), ""},
+          {"VersionsSameRank", add_rows({hello_row("40189", "40"), hello_row("797186", "40")}),
+           "duplicate version/rank"},
+      },
+      run_index_command);
+}
+
+// A delegation that fills its byte budget with names p0, p1, ..., and an
+// index without rows: however full the table of delegated names, each name
+// is found and no other, and a repeated one is refused.
+TEST(Index, FullDelegationFindsEveryNameAndNoOther) {
+  Repository repository;
+  repository.delegation.resize(2);
+  repository.index.resize(1);
+  std::vector<std::string> names;
+  while (repository.delegation_text().size() + 14 <= 16384) {
+    names.push_back("p" + std::to_string(names.size()));
+    repository.delegation.push_back({"package", names.back()});
+  }
+  ASSERT_GT(names.size(), 1100u);
+  auto row = [](const std::string &name) {
+    return package_row(name, "1", "1", digest2, "1", "-", "x", "100");
+  };
+  for (size_t i = names.size(); i-- > 0;)
+    if (i % 2 == 0 || i == names.size() - 1) repository.index.push_back(row(names[i]));
+  expect_index(run_index_command(repository), "");
+
+  for (const std::string &stranger : {"p" + std::to_string(names.size()), std::string("q0"),
+                                      std::string("p")}) {
+    Repository with_stranger = repository;
+    with_stranger.index.push_back(row(stranger));
+    expect_index(run_index_command(with_stranger), "package name/version");
+  }
+  for (size_t repeated : {size_t{0}, names.size() / 2, names.size() - 2}) {
+    Repository with_repeat = repository;
+    with_repeat.delegation.back()[1] = names[repeated];
+    expect_index(run_delegation_command(with_repeat), "delegated package");
+  }
+}
+
 }  // namespace
