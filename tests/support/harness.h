@@ -1,100 +1,75 @@
-// Test plumbing: run a program as a caller would and look at what it left.
+// Test plumbing: run the programs as a caller would, through the shell, and
+// look at what they left. $IO and $INDEX in a command line run the programs
+// under test; VESK_IO and VESK_INDEX in the environment point them at other
+// builds (words before the path, e.g. an emulator, included).
 #pragma once
 
-#include <sys/types.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
-#include <vector>
 
 namespace vesk::test {
 
-struct RunOptions {
-  std::string stdin_data;     // bytes on standard input (a regular file)
-  std::string stdin_path;     // or a file to put on standard input instead
-  std::string cwd;            // working directory; empty: unchanged
-  std::string stdout_path;    // e.g. "/dev/full"; empty: captured
-  bool close_stdout = false;  // run with standard output closed
-  int uid = -1;               // run as this uid (and gid below) if >= 0
-  int gid = -1;
-  unsigned timeout_seconds = 60;
-  long open_files_limit = -1;   // RLIMIT_NOFILE for the run if >= 0
-  long file_size_limit = -1;    // RLIMIT_FSIZE in bytes if >= 0; writes past it fail
+inline std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+inline void write_file(const std::string &path, const std::string &bytes, mode_t mode = 0644) {
+  std::ofstream(path, std::ios::binary) << bytes;
+  chmod(path.c_str(), mode);
+}
+
+// A fresh 0755 directory, removed with everything below it.
+struct TempDir {
+  std::string path;
+  TempDir() {
+    char name[] = "/tmp/vesk-test.XXXXXX";
+    path = mkdtemp(name);
+    chmod(path.c_str(), 0755);
+  }
+  ~TempDir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
+  TempDir(const TempDir &) = delete;
+  std::string operator/(const std::string &relative) const { return path + "/" + relative; }
 };
 
-struct RunResult {
-  int status = -1;  // exit status, or 128 + signal number
+struct Run {
+  int status;
   std::string out, err;
 };
 
-// argv[0] is a path, not searched. run_io and run_index go through the
-// configured emulator, if any.
-RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options = {});
-RunResult run_io(const std::vector<std::string> &args, const RunOptions &options = {});
-RunResult run_index(const std::vector<std::string> &args, const RunOptions &options = {});
-// vesk-io with a fresh file holding `bytes` put after the command word.
-RunResult run_io_on(const std::string &bytes, std::vector<std::string> args);
-std::string io_program();
-std::string index_program();
-std::vector<std::string> emulator_words();
+// Runs `command` with /bin/sh, `input` on standard input (a regular file).
+inline Run sh(const std::string &command, const std::string &input = "") {
+  static const bool programs_named = [] {
+    const char *io = getenv("VESK_IO"), *index = getenv("VESK_INDEX");
+    return setenv("IO", io ? io : VESK_IO_PROGRAM, 1) == 0 &&
+           setenv("INDEX", index ? index : VESK_INDEX_PROGRAM, 1) == 0;
+  }();
+  EXPECT_TRUE(programs_named);
+  TempDir scratch;
+  write_file(scratch / "in", input);
+  int wait_status = system(("exec <" + scratch / "in" + " >" + scratch / "out" + " 2>" +
+                            scratch / "err" + "\n" + command).c_str());
+  Run r{WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128, read_file(scratch / "out"),
+        read_file(scratch / "err")};
+  // A coverage run collects every failure line to see which messages the suite produced.
+  if (const char *log = getenv("VESK_STDERR_LOG")) std::ofstream(log, std::ios::app) << r.err;
+  return r;
+}
 
-// "vesk-io: MESSAGE\n" and "vesk-index: MESSAGE\n".
-std::string io_failure(const std::string &message);
-std::string index_failure(const std::string &message);
-// An empty message: status 0, nothing on stderr. Otherwise status 1 and
-// exactly that failure line. Standard output must be `out` either way.
-void expect_io(const RunResult &r, const std::string &message, const std::string &out = "");
-void expect_index(const RunResult &r, const std::string &message, const std::string &out = "");
-
-// A fresh 0755 directory, removed with everything below it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-  const std::string &path() const { return path_; }
-  std::string operator/(const std::string &relative) const { return path_ + "/" + relative; }
-
- private:
-  std::string path_;
-};
-
-// A tmpfs mounted on `dir` while the object lives. Failing to mount is a
-// test failure, never a skip.
-class TmpfsMount {
- public:
-  explicit TmpfsMount(const std::string &dir, unsigned long flags = 0);
-  ~TmpfsMount();
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string dir_;
-  bool mounted_;
-};
-
-void write_file(const std::string &path, const std::string &bytes, mode_t mode = 0644,
-                uid_t uid = 0, gid_t gid = 0);
-std::string read_file(const std::string &path);
-void make_dir(const std::string &path, mode_t mode = 0755, uid_t uid = 0, gid_t gid = 0);
-bool exists(const std::string &path);     // lstat succeeds
-mode_t mode_of(const std::string &path);  // permission, set-id and sticky bits (lstat)
-RunResult shell(const std::string &command_line);
-
-// A file that reads as `bytes` (at most a page) and then fails with an I/O
-// error: this process's memory, the bytes mapped at address 0 and nothing
-// after them. Needs root.
-class FailingFile {
- public:
-  explicit FailingFile(const std::string &bytes);
-  ~FailingFile();
-  FailingFile(const FailingFile &) = delete;
-  FailingFile &operator=(const FailingFile &) = delete;
-  std::string path() const;  // /proc/PID/mem
-  static size_t page_size();
-
- private:
-  void *page_ = nullptr;
-  bool mapped_ = false;
-};
+// Empty `failure`: status 0 and nothing on stderr; otherwise status 1 and
+// exactly that line ("vesk-io: unsafe parent"). Stdout must be `out`.
+inline void expect(const Run &r, const std::string &failure, const std::string &out = "") {
+  EXPECT_EQ(r.status, failure.empty() ? 0 : 1);
+  EXPECT_EQ(r.err, failure.empty() ? "" : failure + "\n");
+  EXPECT_EQ(r.out, out);
+}
 
 }  // namespace vesk::test
