@@ -1,0 +1,32 @@
+// The manual pages render without a warning, each program's DIAGNOSTICS list
+// exactly the messages its code prints, and the install puts it all in place.
+#include "harness.h"
+
+using namespace vesk::test;
+
+const std::string source = VESK_SOURCE_DIR;
+
+TEST(Manual, LintCleanAndEveryMessageDocumented) {
+  expect(sh("cd " + source + "/man && mandoc -Tlint -W warning *.[15] 2>&1"), "");
+  for (const char *program : {"io", "index"}) {
+    // The message is the last argument of every check: a literal just before ");".
+    const std::string code = sh("cat " + source + "/" + program + "/*.cc | tr '\\n' ' ' | grep -o "
+                                "'\\(require_or_abort\\|abort_with_message\\)([^;]*\"[^\"]*\") *;' | "
+                                "sed 's/.*\"\\([^\"]*\\)\") *;$/\\1/' | sort -u").out;
+    EXPECT_GT(std::count(code.begin(), code.end(), '\n'), 30) << program;
+    EXPECT_EQ(sh("sed -n '/^\\.Sh DIAGNOSTICS/,/^\\.Sh [^D]/s/^\\.It Li \"\\{0,1\\}\\([^\"]*\\)\"\\{0,1\\}$/\\1/p' " +
+                 source + "/man/vesk-" + program + ".1 | sort -u").out, code) << program;
+  }
+}
+
+TEST(Install, ProgramsAndPagesUnderThePrefix) {
+  TempDir d;
+  ASSERT_EQ(sh("DESTDIR=" + d.path + " cmake --install " VESK_BINARY_DIR " --prefix /vesk-nowhere").status, 0);
+  EXPECT_EQ(sh("cd " + d.path + "/vesk-nowhere && find . -type f -printf '%m %p\\n' | sort && "
+               "diff -r share/man/man1 " + source + "/man -x '*.5' && diff -r share/man/man5 " + source + "/man -x '*.1'").out,
+            "644 ./share/man/man1/vesk-index.1\n644 ./share/man/man1/vesk-io.1\n" +
+                sh("cd " + source + "/man && ls *.5 | sed 's|^|644 ./share/man/man5/|'").out +
+                "755 ./bin/vesk-index\n755 ./bin/vesk-io\n");
+  if (!getenv("VESK_IO"))
+    expect(sh(d.path + "/vesk-nowhere/bin/vesk-index"), "vesk-index: delegation NOW FILE | index NOW REPO ABI DELEG_SHA DELEGATION INDEX");
+}
