@@ -170,7 +170,7 @@ select_row() { # NAME [VERSION]: the row of the highest rank
 }
 todo="$3=" && : > "$work/edges"
 while [ -n "$todo" ]; do
-  item=${todo%% *} && todo=${todo#"$item"} && todo=${todo# }
+  todo=${todo# } && item=${todo%% *} && todo=${todo#"$item"}
   n=${item%%=*} v=${item#*=}
   if [ -f "$work/$n.row" ]; then
     [ -z "$v" ] || [ "$(cut -f2 "$work/$n.row")" = "$v" ] || refuse resolve "two versions of $n"
@@ -193,20 +193,20 @@ while IFS= read -r n; do
   if [ -f "$db/$n.row" ] && [ "$(cut -f4 "$db/$n.row")" = "$digest" ]; then
     echo "$n $version is installed" && continue
   fi
-  s=$work/$n.stage
-  mkdir -m 0755 "$s"
-  cp "$work/$n.row" "$s/row"
+  stage=$work/$n.stage
+  mkdir -m 0755 "$stage"
+  cp "$work/$n.row" "$stage/row"
   cp "$2/$file" "$work/$n.vesk" 2>/dev/null || refuse fetch "no $file in $2"
   [ "$(wc -c < "$work/$n.vesk")" -eq "$size" ] || refuse package "$n: size differs from the index"
   [ "$(sha256sum < "$work/$n.vesk")" = "$digest  -" ] || refuse package "$n: SHA-256 differs from the index"
-  (cd "$s" && check unpack io unpack < "$work/$n.vesk")
+  (cd "$stage" && check unpack io unpack < "$work/$n.vesk")
   format=
-  [ "$(head -n 1 "$s/meta")" = format=2 ] && format=2
-  check manifest io "manifest$format" "$s/files"
+  [ "$(head -n 1 "$stage/meta")" = format=2 ] && format=2
+  check manifest io "manifest$format" "$stage/files"
   { [ ! -f "$db/$n.owned" ] || cut -f7 "$db/$n.owned"; } > "$work/$n.old"
   while IFS=$tab read -r _ mode _ sum path; do
-    [ "$(sha256sum < "$s/data/$path")" = "$sum  -" ] || refuse payload "$path differs from the manifest"
-    [ "$mode" = 0644 ] || check elf io "elf$format" "$s/data/$path" "$root"
+    [ "$(sha256sum < "$stage/data/$path")" = "$sum  -" ] || refuse payload "$path differs from the manifest"
+    [ "$mode" = 0644 ] || check elf io "elf$format" "$stage/data/$path" "$root"
     check parents io "parents$format" "$root" "$path"
     if [ -e "$root/$path.vesk-tmp" ] || [ -L "$root/$path.vesk-tmp" ]; then
       refuse install "$path.vesk-tmp is in the way"
@@ -214,9 +214,9 @@ while IFS= read -r n; do
     if { [ -e "$root/$path" ] || [ -L "$root/$path" ]; } && ! echo "$path" | comm -12 - "$work/$n.old" | read -r _; then
       refuse install "$path is not $n's"
     fi
-  done < "$s/files"
+  done < "$stage/files"
   unchanged "$n" install
-  echo "$format" > "$s/format"
+  echo "$format" > "$stage/format"
 done < "$work/order"
 
 # 4. Into place, one transaction per package, dependencies first.
