@@ -73,6 +73,7 @@ sum=$(sha256sum < "$tmp/delegation")
     "$repo" "$serial" "$abi" "$now" "$expiry" "$epoch" "${sum%% *}"
   cat "$tmp/rows"
 } > "$tmp/index"
+message=$(index_tool delegation "$now" "$tmp/delegation" 2>&1) || fail "$message"
 message=$(index_tool index "$now" "$repo" "$abi" "${sum%% *}" "$tmp/delegation" "$tmp/index" 2>&1) ||
   fail "$message"
 

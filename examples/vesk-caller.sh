@@ -43,7 +43,8 @@
 #   files the old version owned and the new one does not ship are removed,
 #   and the owned list is replaced. A run stopped before the commit is
 #   rolled back (at exit, or by the next run), one stopped after it is
-#   finished by the next run; either way the run says so.
+#   finished by the next run; either way the run says so. There is no lock:
+#   run one at a time.
 set -eu
 umask 022
 export LC_ALL=C
