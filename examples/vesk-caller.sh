@@ -74,7 +74,7 @@ unchanged() { # NAME STEP: every file NAME owns is as it was recorded
   done < "$db/$1.owned"
 }
 rollback() {
-  while IFS= read -r path; do rm -f "$root/$path.vesk-tmp"; done < "$p/list"
+  [ ! -f "$p/list" ] || while IFS= read -r path; do rm -f "$root/$path.vesk-tmp"; done < "$p/list"
   rm -rf "$p"
 }
 finish() {
@@ -131,7 +131,7 @@ trap 'exit 1' HUP INT TERM
 if [ $# -eq 2 ] && [ "$1" = remove ]; then
   [ -f "$db/$2.owned" ] || refuse remove "$2 is not installed"
   for f in "$db"/*.row; do
-    [ ! -f "$f" ] || case " $(cut -f8 "$f") " in *" $2="*) refuse remove "${f##*/} needs $2" ;; esac
+    [ ! -f "$f" ] || case " $(cut -f8 "$f") " in *" $2="*) refuse remove "$(basename "$f" .row) needs $2" ;; esac
   done
   unchanged "$2" remove
   transaction "$2"
