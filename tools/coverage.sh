@@ -37,6 +37,7 @@ find "$build" -name '*.gcda' -exec chmod 0666 {} +
 
 log=$build/stderr.log
 rm -f "$log"
+# shellcheck disable=SC2086
 VESK_STDERR_LOG=$log GCOV_ERROR_FILE=/dev/null ctest --preset coverage ${VESK_CTEST_ARGS:-}
 
 echo "== coverage of io/ and index/"

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Static analysis of io/ and index/: clang-tidy with the checks chosen in
-# .clang-tidy (on the clang preset's compile commands) and cppcheck. Any
-# finding fails the run.
+# .clang-tidy (on the clang preset's compile commands) and cppcheck; of the
+# scripts: shellcheck. Any finding fails the run.
 #
 #   sh tools/lint.sh
 set -eu
@@ -14,12 +14,16 @@ echo "== clang-tidy"
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 status=0
+# shellcheck disable=SC2086
 clang-tidy --quiet -p build/clang $sources >"$out" 2>&1 || status=1
 grep -v -E '^[0-9]+ warnings? generated\.$' "$out" || true
 [ $status -eq 0 ] || { echo "clang-tidy findings" >&2; exit 1; }
 
 echo "== cppcheck"
+# shellcheck disable=SC2086
 cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ \
   --enable=warning,performance,portability --inline-suppr --suppressions-list=tools/cppcheck.suppress \
   -I io -I index $sources
+echo "== shellcheck"
+shellcheck tools/*.sh examples/*.sh .ci/run
 echo "static analysis clean"

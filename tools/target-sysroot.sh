@@ -32,6 +32,7 @@ install_host_packages() {
   [ -z "$missing" ] && return 0
   echo "== installing:$missing"
   apt-get update -q
+  # shellcheck disable=SC2086
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
 }
 
@@ -51,6 +52,7 @@ unpack_musl() {
   rm -rf "$downloads"
   mkdir -p "$downloads"
   # As root, apt would hand the download to its own user, who cannot write here.
+  # shellcheck disable=SC2086
   (cd "$downloads" && apt-get download -q -o APT::Sandbox::User="$(id -un)" $musl_packages)
   for deb in "$downloads"/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done
   rm -rf "$downloads"
