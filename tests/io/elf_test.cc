@@ -52,12 +52,13 @@ TEST(Elf, FilesUnderBothFormats) {
       {exe({.dyn = N + D(22, 0)}), forb}, {exe({.dyn = N + D(29, 1)}), forb},
       {exe({.dyn = N + D(14, 1) + D(16, 0) + D(21, 0) + D(23, 0) + D(28, 0) + D(30, 4) + D(~0u, 0)}), ""},
       {exe({.dyn = N + D(0, 0) + D(15, 1) + D(22, 0)}), ""}, {exe({.dyn = ""}), tab},
-      {exe({.dyn = N + D(10, 0)}), tab}, {P(132, le(0xA08)), tab},
+      {exe({.dyn = N + D(10, 0)}), tab}, {P(0xB08, "\x1E"), tab},
+      {put(exe({.more = ph(1, 0xA00, 0, 9)}), 0xB00, "\x1E"), ""}, {P(132, le(0xA08)), tab},
       {put(exe({.more = ph(1, 0xA00, B + 0xA00, 9)}), 132, le(0xA08)), ""},  // vaddr and end are the table's
       {exe({.more = ph(1, 0x40, B, 0x1000)}), str},  // the last PT_LOAD decides: it maps a NUL there
       {exe({.dyn = N + D(5, 0xFFFFFF00) + D(10, 0x200), .more = ph(1, 0, 0xFFFFF000, 0xFF0)}), tab},
-      {exe({.dyn = D(1, 9)}), "ELF dependency bounds"}, {exe({.dyn = D(1, 8)}), str},
-      {exe({.dyn = N + D(10, 8)}), ""}, {exe({.dyn = N + D(10, 7)}), only, miss},
+      {P(120, le(0x7FFFF5FE)), str}, {exe({.dyn = D(1, 9)}), "ELF dependency bounds"},
+      {exe({.dyn = D(1, 8)}), str}, {exe({.dyn = N + D(10, 8)}), ""}, {exe({.dyn = N + D(10, 7)}), only, miss},
       {exe({.name = n125}), only, ""}, {exe({.name = n126 + "n"}), str},
       {exe({.name = n126}), only, "library path length"}, {exe({.name = "\xFF"}), only, fdep},
       {exe({.name = "libc.so.6"}), only, fdep}, {exe({.name = "ld-linux.so.2"}), only, fdep},
