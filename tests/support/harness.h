@@ -16,9 +16,8 @@
 namespace vesk::test {
 
 inline std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;
-  bytes << in.rdbuf();
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
   return bytes.str();
 }
 
@@ -29,36 +28,25 @@ inline void write_file(const std::string &path, const std::string &bytes, mode_t
 
 // A fresh 0755 directory, removed with everything below it.
 struct TempDir {
-  std::string path;
-  TempDir() {
-    char name[] = "/tmp/vesk-test.XXXXXX";
-    path = mkdtemp(name);
-    chmod(path.c_str(), 0755);
-  }
+  std::string path = [] { char name[] = "/tmp/vesk-test.XXXXXX"; return std::string(mkdtemp(name)); }();
+  TempDir() { chmod(path.c_str(), 0755); }
   ~TempDir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
   TempDir(const TempDir &) = delete;
   std::string operator/(const std::string &relative) const { return path + "/" + relative; }
 };
 
-struct Run {
-  int status;
-  std::string out, err;
-};
+struct Run { int status; std::string out, err; };
 
 // Runs `command` with /bin/sh, `input` on standard input (a regular file).
 inline Run sh(const std::string &command, const std::string &input = "") {
-  static const bool programs_named = [] {
-    const char *io = getenv("VESK_IO"), *index = getenv("VESK_INDEX");
-    return setenv("IO", io ? io : VESK_IO_PROGRAM, 1) == 0 &&
-           setenv("INDEX", index ? index : VESK_INDEX_PROGRAM, 1) == 0;
-  }();
-  EXPECT_TRUE(programs_named);
-  TempDir scratch;
-  write_file(scratch / "in", input);
-  int wait_status = system(("exec <" + scratch / "in" + " >" + scratch / "out" + " 2>" +
-                            scratch / "err" + "\n" + command).c_str());
-  Run r{WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128, read_file(scratch / "out"),
-        read_file(scratch / "err")};
+  static const char *io = getenv("VESK_IO"), *index = getenv("VESK_INDEX");
+  static const bool named = setenv("IO", io ? io : VESK_IO_PROGRAM, 1) == 0 &&
+                            setenv("INDEX", index ? index : VESK_INDEX_PROGRAM, 1) == 0;
+  EXPECT_TRUE(named);
+  TempDir t;
+  write_file(t / "in", input);
+  int w = system(("exec <" + t / "in" + " >" + t / "out" + " 2>" + t / "err" + "\n" + command).c_str());
+  Run r{WIFEXITED(w) ? WEXITSTATUS(w) : 128, read_file(t / "out"), read_file(t / "err")};
   // A coverage run collects every failure line to see which messages the suite produced.
   if (const char *log = getenv("VESK_STDERR_LOG")) std::ofstream(log, std::ios::app) << r.err;
   return r;
