@@ -28,8 +28,9 @@ struct Tree : TempDir {
 // A one-file package (usr/local/bin/hello, 600 bytes) packed by the example packer.
 std::string package() {
   TempDir p;
-  return sh("cd " + p.path + " && mkdir -p t/data/usr/local/bin o && echo format=1 >t/meta && head -c 600 /dev/zero >t/data/usr/local/bin/hello && chmod 755 t/data/usr/local/bin/hello"
-            " && VESK_IO=\"$IO\" sh " VESK_SOURCE_DIR "/examples/pack.sh t o >/dev/null && cat o/*.vesk").out;
+  return sh("cd " + p.path + " && mkdir -p t/data/usr/local/bin o && echo format=1 >t/meta && head -c 600 "
+            "/dev/zero >t/data/usr/local/bin/hello && chmod 755 t/data/usr/local/bin/hello && VESK_IO=\"$IO\" "
+            "sh " VESK_SOURCE_DIR "/examples/pack.sh t o >/dev/null && cat o/*.vesk").out;
 }
 
 TEST(Dispatch, CommandLinesThatFitNoCommandTouchNothing) {
@@ -114,7 +115,8 @@ TEST(Trust, RealDirectories) {
     const std::string cd = "cd " + d.path + "/s && ";
     ASSERT_EQ(sh("mkdir " + d / "s" + " && " + cd + row.setup).status, 0);
     expect(sh(cd + (row.command.find("$IO") == std::string::npos ? "$IO " : "") + row.command, archive),
-           row.message.empty() ? "" : io + row.message, row.command[0] == 'o' && row.message.empty() ? "f\t0644\t0\t0\t0\t-\n" : "");
+           row.message.empty() ? "" : io + row.message,
+           row.command[0] == 'o' && row.message.empty() ? "f\t0644\t0\t0\t0\t-\n" : "");
     sh("umount " + d / "s/data " + d / "s/usr/local " + d / "s 2>/dev/null");
   }
 }
@@ -122,7 +124,8 @@ TEST(Trust, RealDirectories) {
 TEST(Limits, NoDescriptorLeftForTheWalk) {
   if (getenv("VESK_IO")) GTEST_SKIP() << "an emulator needs descriptors of its own";
   TempDir stage;
-  auto r = sh("cd " + stage.path + " && ASAN_OPTIONS=detect_leaks=0 && exec 3>&- && ulimit -n 4 && exec $IO unpack", package());
+  auto r = sh("cd " + stage.path + " && ASAN_OPTIONS=detect_leaks=0 && exec 3>&- && ulimit -n 4 && exec $IO unpack",
+              package());
   EXPECT_EQ(r.err.substr(0, r.err.find("profiling:")), io + "dup\n");  // a coverage build adds a note
 }
 
@@ -167,7 +170,8 @@ TEST(Race, DirectorySwappedMidRun) {
       int failures = 0;
       for (std::string line; std::getline(out, line); failures += line == "= 1")
         EXPECT_TRUE(line == "= 0" || line == "= 1" || line == seen) << line;
-      EXPECT_EQ(sh("cd " + base.path + " && grep -vc '^vesk-io: ' err; wc -l <err").out, "0\n" + std::to_string(failures) + "\n");
+      EXPECT_EQ(sh("cd " + base.path + " && grep -vc '^vesk-io: ' err; wc -l <err").out,
+                "0\n" + std::to_string(failures) + "\n");
     }
 }
 
