@@ -1,5 +1,4 @@
-// Package manifests through "manifest"/"manifest2", owned-file lists through "owned": each table runs the
-// command on a FILE of each text (a text that starts with "/" is FILE itself), then on each refused path.
+// manifest, manifest2 and owned on a FILE of each text (FILE itself if it starts with "/"), then refused paths.
 #include "harness.h"
 
 using namespace vesk::test;
@@ -26,12 +25,12 @@ void check(Str command, std::vector<std::pair<std::string, std::string>> rows, s
 }
 
 TEST(Manifests, EachFileGivesItsMessage) {
-  const std::string L = "manifest limit/newline", R = "manifest type/mode/path", O = "owned order/limit";
+  const std::string L = "manifest limit/newline", R = "manifest type/mode/path", T = "owned type/mode";
   check("manifest", {{"/nonexistent", "manifest open"}, {"", "empty/invalid manifest"}, {row(a) + row(b).substr(0, 9), L},
       {many(1024, "32768"), ""}, {many(1024, "32768") + row(b), L}, {row(a + "\r"), "noncanonical manifest"},
       {many(1023, "32768") + row(b, 2, "32769"), "expanded size limit"}, {row(a + "\tx"), "manifest fields"},
       {row(a, 2, "000000000"), "manifest size"}, {row(a, 1, "644"), R}, {row(a, 3, H.substr(1) + "A"), "manifest SHA256"},
-      {row(a) + row(a), "manifest not sorted/duplicate"},
+      {row(a) + row(a), "manifest not sorted/duplicate"}, {row(a, 1, "0600"), R},
       {row(a + "-b", 1, "0644") + row(a + "/b") + row(a + "0") + row("usr/local/bin/" + std::string(76, 'x')) +
        row("usr/local/libexec/x") + row("usr/local/share/x"), ""}},
       {"usr/bin/a", "usr/local/lib/x", "usr/local/bin/" + std::string(77, 'x')}, R);
@@ -40,13 +39,14 @@ TEST(Manifests, EachFileGivesItsMessage) {
         {a, "usr/share/vesk/x", "usr/bin/", "usr/bin/a.vesk-tmp", "usr/bin/a@b", "usr/bin/x/../y"}, R);
   check("owned", {{"/nonexistent", "owned manifest open"}, {"/", "empty owned manifest"}, {"", "empty owned manifest"},
       {own("a") + own("b").substr(0, 9), "owned line length"}, {std::string(1022, 'x') + "\n", "owned line length"},
-      {own("a", 7, "config\n"), "owned fields"}, {own("a", 1, "06440"), "owned type/mode"}, {many(4096, ""), ""},
+      {own("a", 7, "config\n"), "owned fields"}, {own("a", 0, "d"), T}, {own("a", 1, "06440"), T}, {many(4096, ""), ""},
       {own("a", 3, "00000000000"), "owned numeric field"}, {own("a", 5, H.substr(1) + "A"), "owned hash/path"},
-      {own("a", 7, "Config"), "owned role"}, {own("a") + own("a"), O}, {many(4097, ""), O},
-      {own("a", 7, "config\tx"), "regular link field"}, {own("l", 8, std::string(256, 't')), "link target limit"},
+      {own("a", 7, "Config"), "owned role"}, {own("a") + own("a"), "owned order/limit"},
+      {many(4097, ""), "owned order/limit"}, {own("a", 7, "config\tx"), "regular link field"},
+      {own("l", 8, ""), "link target limit"}, {own("l", 8, std::string(256, 't')), "link target limit"},
       {own("l", 8, "a\x7f"), "link target bytes"},
       {own(".x") + own("a/.../b") + own("a@b=c[d]e+f-g_h.i") + own("etc/passwd-") + own("etc/tinc", 7, "software") +
        own("l", 8, "!" + std::string(253, 't') + "~") + own("x/etc/shadow") + own(std::string(240, 'z')), ""}},
-      {std::string(241, 'z'), "etc/passwd", "etc/shadow", "etc/tinc/x", "a/ssh_host_k", "wpa_supplicant.conf", "/a", "",
-       "a//b", "a/", "a/../b", "\xc3\xa9"}, "owned hash/path");
+      {std::string(241, 'z'), "etc/passwd", "etc/shadow", "etc/group", "etc/tinc/x", "a/ssh_host_k", "/a", "",
+       "wpa_supplicant.conf", "a//b", "a/", "a/../b", "\xc3\xa9", "a{"}, "owned hash/path");
 }
