@@ -33,19 +33,14 @@ std::string package() {
             "sh " VESK_SOURCE_DIR "/examples/pack.sh t o >/dev/null && cat o/*.vesk").out;
 }
 
-TEST(Dispatch, CommandLinesThatFitNoCommandTouchNothing) {
-  TempDir cwd;
-  for (const char *line : {"", "a b c d e", "stat -c %u x y", "stat --format %u /", "unpack x",
-                           "elf", "elf3 x", "observe /", "owned a b", "prepare /", "'' a b"})
-    expect(sh("cd " + cwd.path + " && { $IO " + line + "; s=$?; ls -A; exit $s; }"),
-           io + "usage: vesk-io unpack | elf FILE | manifest FILE | parents ROOT PATH");
-}
-
 TEST(Paths, ObserveParentsPrepareStat) {
   Tree t;
   const std::string forbidden = "target link/type forbidden", special = "observed special file rejected";
   const std::string parent = "missing/unsafe observed parent", write = "output write", format = "unsupported stat format";
+  const std::string usage = "usage: vesk-io unpack | elf FILE | manifest FILE | parents ROOT PATH";
   const struct { std::string line, message, out; } rows[] = {
+      {"", usage}, {"a b c d e", usage}, {"stat -c %u R x", usage}, {"stat --format %u R", usage},
+      {"unpack x", usage}, {"elf3 R", usage}, {"observe R", usage}, {"owned R R", usage}, {"'' R R", usage},
       {"parents R usr/local/bin/tool", ""}, {"prepare R usr/local/bin/new", ""}, {"parents2 R usr/bin/new", ""},
       {"prepare2 R usr/bin/hard", forbidden}, {"parents2 R usr/bin/soft", forbidden},
       {"parents2 R usr/bin/fifo", forbidden}, {"prepare2 R usr/bin/dir", forbidden},
@@ -54,14 +49,14 @@ TEST(Paths, ObserveParentsPrepareStat) {
       {"parents R usr/local/share/tool", "unsafe parent"}, {"prepare R usr/local/libexec/x", "unsafe parent"},
       {"observe R usr/bin/l255", "observed link size"}, {"observe R usr/bin/space", "observed link byte"},
       {"observe R usr/bin/del", "observed link byte"}, {"observe R usr/bin/fifo", special},
-      {"observe R usr/bin/null", special}, {"observe R usr", special}, {"observe R usr/bin/tool/x", parent},
+      {"observe R usr/bin/null", special}, {"observe R usr", special},
       {"observe R usr/bin/absent", "observed file missing"}, {"observe R usr/sbin/x", parent},
       {"observe R to-usr/bin/tool", parent}, {"observe R/nowhere etc/shadow", "unsafe observed path"},
       {"observe R/self usr", "observation root"}, {"observe R/usr/bin/tool tool", "observation root"},
       {"observe R usr/bin/tool >/dev/full", write}, {"stat -c %a R >/dev/full", write},
       {"stat -c %u:%g R >&-", write}, {"stat -c safe R >/dev/full", ""}, {"stat -c %g R", format},
-      {"stat -c %U R", format}, {"stat -c '%u ' R", format}, {"stat -c '' R", format}, {"stat -c SAFE R", format},
-      {"stat -c %u%a R", format}, {"stat -c %u R/none", "stat failed"}, {"stat -c safe ''", "stat failed"}};
+      {"stat -c '%u ' R", format}, {"stat -c SAFE R", format}, {"stat -c %u%a R", format},
+      {"stat -c %u R/none", "stat failed"}, {"stat -c safe ''", "stat failed"}};
   for (const auto &row : rows) {
     SCOPED_TRACE(row.line);
     std::string line = row.line;
@@ -80,8 +75,7 @@ TEST(Paths, ObserveParentsPrepareStat) {
       expect(sh("$IO stat -c " + format + " " + p), "", sh("stat -c " + format + " " + p).out);
     if (std::string(name) != "dir")
       expect(sh("$IO observe " + t.path + " usr/bin/" + name), "",
-             sh("stat -c '%F %a %u %g %s' " + p + " | awk '{printf \"%s\\t%04d\\t%s\\t%s\\t%s\\t\", $1 == \"symbolic\" "
-                "? \"l\" : \"f\", $(NF-3), $(NF-2), $(NF-1), $NF}'; readlink " + p + " || echo -").out);
+             sh("stat --printf '%.1F\\t%04a\\t%u\\t%g\\t%s\\t' " + p + " | tr rs fl; readlink " + p + " || echo -").out);
   }
 }
 
@@ -93,7 +87,7 @@ TEST(Trust, RealDirectories) {
   const std::string untrusted = "untrusted directory owner/mode", tmpfs = "mount -o mode=755 -t tmpfs t ";
   const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ", archive = package();
   const struct { std::string setup, command, message; } rows[] = {
-      {"chown 1000 .", "unpack", root}, {"chmod 0775 . && chgrp 1000 .", "unpack", root}, {"chmod 1777 .", "unpack", root},
+      {"chown 1000 .", "unpack", root}, {"chmod 0775 . && chgrp 1000 .", "unpack", root},
       {"chmod 0775 .", "unpack", ""}, {"mkdir -m 0775 data && chgrp 1000 data", "unpack", parent},
       {"mkdir -p -m 0777 data/usr/local", "unpack", parent}, {"mkdir data && " + tmpfs + "data", "unpack", parent},
       {"chown 65534:65534 .", nobody + "$IO unpack", root},
@@ -101,7 +95,6 @@ TEST(Trust, RealDirectories) {
       {"chmod 0700 .", "setpriv --reuid=1000 --regid=1000 --clear-groups $IO unpack", "stage open"},
       {":", "trap '' XFSZ && ulimit -f 1 && $IO unpack", "payload write"},
       {"mkdir -p -m 0775 usr/bin && chgrp 100 usr/bin && : >usr/bin/t", "observe . usr/bin/t", parent},
-      {"mkdir -p usr/bin && chmod 0775 usr/bin", "parents2 . usr/bin/t", ""},
       {"mkdir -p usr/bin && chmod 0777 .", "prepare2 . usr/bin/t", root},
       {"mkdir -p -m 0744 usr/bin && : >usr/bin/t", nobody + "$IO parents2 . usr/bin/t", "target stat"},
       {":", nobody + "$IO prepare . usr/local/share/x", "mkdirat"},
