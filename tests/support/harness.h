@@ -16,9 +16,7 @@
 namespace vesk::test {
 
 inline std::string read_file(const std::string &path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
+  return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
 
 inline void write_file(const std::string &path, const std::string &bytes, mode_t mode = 0644) {
@@ -45,7 +43,7 @@ inline Run sh(const std::string &command, const std::string &input = "") {
   EXPECT_TRUE(named);
   TempDir t;
   write_file(t / "in", input);
-  int w = system(("exec <" + t / "in" + " >" + t / "out" + " 2>" + t / "err" + "\n" + command).c_str());
+  const int w = system(("exec <" + t / "in" + " >" + t / "out" + " 2>" + t / "err" + "\n" + command).c_str());
   Run r{WIFEXITED(w) ? WEXITSTATUS(w) : 128, read_file(t / "out"), read_file(t / "err")};
   // A coverage run collects every failure line to see which messages the suite produced.
   if (const char *log = getenv("VESK_STDERR_LOG")) std::ofstream(log, std::ios::app) << r.err;
