@@ -21,14 +21,8 @@ TEST(Manual, LintCleanAndEveryMessageDocumented) {
 
 TEST(Install, ProgramsAndPagesUnderThePrefix) {
   TempDir d;
-  ASSERT_EQ(sh("DESTDIR=" + d.path + " cmake --install " VESK_BINARY_DIR " --prefix /vesk-nowhere").status, 0);
-  EXPECT_EQ(sh("cd " + d.path + "/vesk-nowhere && find . -type f -printf '%m %p\\n' | sort && "
-               "diff -r share/man/man1 " + source + "/man -x '*.5' && "
-               "diff -r share/man/man5 " + source + "/man -x '*.1'").out,
-            "644 ./share/man/man1/vesk-index.1\n644 ./share/man/man1/vesk-io.1\n" +
-                sh("cd " + source + "/man && ls *.5 | sed 's|^|644 ./share/man/man5/|'").out +
-                "755 ./bin/vesk-index\n755 ./bin/vesk-io\n");
-  if (!getenv("VESK_IO"))
-    expect(sh(d.path + "/vesk-nowhere/bin/vesk-index"),
-           "vesk-index: delegation NOW FILE | index NOW REPO ABI DELEG_SHA DELEGATION INDEX");
+  EXPECT_EQ(sh("DESTDIR=" + d.path + " cmake --install " VESK_BINARY_DIR " --prefix /nowhere >/dev/null && cd " +
+               d.path + "/nowhere && find . -type f -printf '%m %p\\n' | sort && cmp bin/vesk-io " VESK_IO_PROGRAM).out,
+            sh("cd " + source + "/man && ls *.1 | sed 's|^|644 ./share/man/man1/|' && ls *.5 | "
+               "sed 's|^|644 ./share/man/man5/|' && echo '755 ./bin/vesk-index\n755 ./bin/vesk-io'").out);
 }

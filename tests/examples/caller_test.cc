@@ -1,22 +1,18 @@
-// The example producer and caller scripts driven through a package's whole life: packed,
-// published and signed, then installed, upgraded and removed in a fresh root; and every
-// refusal stops at its step with its reason, leaving the root and its owned list as they were.
+// The example scripts through a package's life: packed, published, installed, upgraded, removed in a fresh
+// root; every refusal stops at its step with its reason, leaving the root and its owned list as they were.
 #include "harness.h"
 
 using namespace vesk::test;
 
 namespace {
 
-// Shell functions over a scratch directory: keys, a pinned root, and the hello tree
-// (a static i386 executable and two documents).
+// Shell functions over a scratch directory: keys, a pinned root, the hello tree (an i386 program, two texts).
 std::string prelude(const TempDir &d) {
-  return "cd " + d.path + " && E=" VESK_SOURCE_DIR "/examples\n"
-         "export VESK_IO=\"$IO\" VESK_INDEX=\"$INDEX\" VESK_NOW=2000 VESK_ROOT=$PWD/root\n"
-         "abi=$(echo abi | sha256sum | cut -c1-64) doc=t/data/usr/share/doc/hello\n"
+  return "cd " + d.path + " && E=" VESK_SOURCE_DIR "/examples\nexport VESK_IO=\"$IO\" VESK_INDEX=\"$INDEX\" "
+         "VESK_NOW=2000 VESK_ROOT=$PWD/root\nabi=$(echo abi | sha256sum | cut -c1-64) doc=t/data/usr/share/doc/hello\n"
          "C() { (umask 077 && sh $E/vesk-caller.sh \"$@\"); }\n"
-         "pack() { sh $E/pack.sh $5 repo > last && printf 'name=%s\\nversion=%s\\nrank=%s\\n"
-         "depends=%s\\ndescription=d\\nupstream=https://e.org\\ndate=9\\n' $1 $2 $3 $4 >"
-         " repo/$(basename $(cat last) .vesk).desc; }\n"
+         "pack() { sh $E/pack.sh $5 repo > last && printf 'name=%s\\nversion=%s\\nrank=%s\\ndepends=%s\\ndescription=d"
+         "\\nupstream=https://e.org\\ndate=9\\n' $1 $2 $3 $4 > repo/$(basename $(cat last) .vesk).desc; }\n"
          "pub() { sh $E/publish.sh core $abi 1 $1 1000 9999 root.key signer.key repo; }\n"
          "greet() { mkdir -p g/data/usr/share/greet && echo g > g/data/usr/share/greet/README &&"
          " echo format=2 > g/meta && pack greet 1 1 $1 g; }\n"

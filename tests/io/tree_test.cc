@@ -1,5 +1,4 @@
-// Installed trees: observe, parents/prepare, stat, the trust rule on real
-// directories, runs that meet a system limit, and directories swapped mid-run.
+// Installed trees: observe, parents/prepare, stat, the trust rule on real directories, limits, races.
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -79,9 +78,8 @@ TEST(Paths, ObserveParentsPrepareStat) {
   }
 }
 
-// Owner 0, no other-write, group-write only with gid 0, one device: for the
-// stage of "unpack", the roots and parents of the other commands, "stat safe";
-// and runs as other users or under a file size limit.
+// Owner 0, no other-write, group-write only with gid 0, one device: for the stage of "unpack", the
+// roots and parents of the other commands, "stat safe"; and runs as other users or under a size limit.
 TEST(Trust, RealDirectories) {
   const std::string root = "unsafe root directory", parent = "unsafe parent ownership/mode", safe = "stat -c safe .";
   const std::string untrusted = "untrusted directory owner/mode", tmpfs = "mount -o mode=755 -t tmpfs t ";
@@ -122,10 +120,8 @@ TEST(Limits, NoDescriptorLeftForTheWalk) {
   EXPECT_EQ(r.err.substr(0, r.err.find("profiling:")), io + "dup\n");  // a coverage build adds a note
 }
 
-// While runs walk their path, another process keeps exchanging a directory on
-// it with a decoy: a link to a directory outside, a directory of another user,
-// a world-writable one. Nothing outside changes, observe never reports the
-// decoy, and every run succeeds or ends with one failure line.
+// While runs walk their path, another process keeps exchanging a directory on it with a decoy: a link
+// to a directory outside, a directory of another user, a world-writable one.
 TEST(Race, DirectorySwappedMidRun) {
   // A walker that checks a name and then opens it was caught in 9 to 12 of these
   // 12 cases at 40 runs each (three tries), in all 12 at 100; emulated runs are slower.
@@ -153,8 +149,7 @@ TEST(Race, DirectorySwappedMidRun) {
          " <../a 2>>../err; echo \"= $?\"; rm -f meta files; done >../out");
       kill(swapper, SIGKILL);
       waitpid(swapper, nullptr, 0);
-      // With the real directory back in place: nothing outside changed, one failure line per failed
-      // run, and observe printed nothing but the real file.
+      // Real directory back: nothing outside changed, a failure line per failed run, observe saw the real file.
       EXPECT_EQ(sh("cd " + base.path + " && { ! grep -qs OUTSIDE " + real + "/bin/seen || { mv " + real + " x && mv " +
                    swap + " " + real + " && mv x " + swap + "; }; } && " + look + "; grep -v '^vesk-io: ' err; "
                    "[ $(grep -c '^= 1$' out) = $(wc -l <err) ] || echo counts differ; grep -v '^= [01]$' out | "

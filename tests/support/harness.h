@@ -1,7 +1,6 @@
-// Test plumbing: run the programs as a caller would, through the shell, and
-// look at what they left. $IO and $INDEX in a command line run the programs
-// under test; VESK_IO and VESK_INDEX in the environment point them at other
-// builds (words before the path, e.g. an emulator, included).
+// Test plumbing: run the programs as a caller would, through the shell, and look at what they left.
+// $IO and $INDEX in a command line run the programs under test; VESK_IO and VESK_INDEX in the
+// environment point them at other builds (words before the path, e.g. an emulator, included).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -50,8 +49,7 @@ inline Run sh(const std::string &command, const std::string &input = "") {
   return r;
 }
 
-// Empty `failure`: status 0 and nothing on stderr; otherwise status 1 and
-// exactly that line ("vesk-io: unsafe parent"). Stdout must be `out`.
+// Empty `failure`: status 0, nothing on stderr; else status 1 and exactly that line. Stdout: `out`.
 inline void expect(const Run &r, const std::string &failure, const std::string &out = "") {
   EXPECT_EQ(r.status, failure.empty() ? 0 : 1);
   EXPECT_EQ(r.err, failure.empty() ? "" : failure + "\n");
