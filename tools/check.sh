@@ -10,19 +10,7 @@ set -eu
 cd "$(dirname "$0")/.."
 started=$(date +%s)
 
-packages="clang afl++ gcovr clang-tidy cppcheck shellcheck python3"
-if [ "$(id -u)" = 0 ]; then
-  missing=""
-  for p in $packages; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
-  done
-  if [ -n "$missing" ]; then
-    echo "== installing:$missing"
-    apt-get update -q
-    # shellcheck disable=SC2086
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
-  fi
-fi
+sh tools/install-packages.sh clang afl++ gcovr clang-tidy cppcheck shellcheck python3
 
 echo "== host build (clang++): warning-free, and the tests again"
 cmake --preset clang >/dev/null

@@ -8,6 +8,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 umask 022
+sh tools/install-packages.sh cmake make g++ libgtest-dev tar coreutils openssh-client >/dev/null
 sh tools/target-sysroot.sh >/dev/null
 cmake --preset i586-musl-static >/dev/null && cmake --build --preset i586-musl-static >/dev/null
 cmake --preset default >/dev/null && cmake --build --preset default --target vesk-io vesk-index >/dev/null

@@ -11,20 +11,8 @@ set -eu
 cd "$(dirname "$0")/.."
 started=$(date +%s)
 
-packages="cmake make g++ clang libgtest-dev binutils coreutils tar libarchive-tools mandoc
-          gcc-multilib g++-multilib qemu-user libclang-rt-dev openssh-client util-linux"
-if [ "$(id -u)" = 0 ]; then
-  missing=""
-  for p in $packages; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
-  done
-  if [ -n "$missing" ]; then
-    echo "== installing:$missing"
-    apt-get update -q
-    # shellcheck disable=SC2086
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
-  fi
-fi
+sh tools/install-packages.sh cmake make g++ clang libgtest-dev binutils coreutils tar libarchive-tools mandoc \
+  gcc-multilib g++-multilib qemu-user libclang-rt-dev openssh-client util-linux
 
 echo "== host build (g++) and tests"
 cmake --preset default >/dev/null
