@@ -8,11 +8,8 @@
 int vesk_io_main(int argc, char **argv);
 
 int main(int, char **argv) {
-  if (system("rm -rf stage") != 0 || mkdir("stage", 0755) != 0 || chdir("stage") != 0) {
-    perror("fresh stage");  // loud: a run that tests nothing must not look clean
-    abort();
-  }
-  char command[] = "unpack";
-  char *args[] = {argv[0], command, nullptr};
+  if (system("rm -rf stage") != 0 || mkdir("stage", 0755) != 0 || chdir("stage") != 0)
+    perror("fresh stage"), abort();  // loud: a run that tests nothing must not look clean
+  char command[] = "unpack", *args[] = {argv[0], command, nullptr};
   return vesk_io_main(2, args);
 }

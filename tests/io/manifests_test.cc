@@ -1,4 +1,6 @@
 // manifest, manifest2 and owned on a FILE of each text (FILE itself if it starts with "/"), then refused paths.
+#include <sys/mman.h>
+
 #include "harness.h"
 
 using namespace vesk::test;
@@ -25,9 +27,19 @@ void check(Str cmd, std::vector<std::pair<std::string, std::string>> rows, std::
   }
 }
 
+// FILE whose whole lines run to the end of page 0 of this process, past which a read fails.
+std::string failing(std::string text, Str cmd) {
+  std::string last = b + std::string(4096 - text.size() - (cmd == "owned" ? 121 : 90), 'b');
+  TempDir t;
+  write_file(t / "p", text + (cmd == "owned" ? own(last) : row(last)));
+  EXPECT_FALSE(mmap(0, 4096, PROT_READ, MAP_PRIVATE | MAP_FIXED, fileno(fopen((t / "p").c_str(), "r")), 0));
+  return "/proc/" + std::to_string(getpid()) + "/mem";
+}
+
 TEST(Manifests, EachFileGivesItsMessage) {
   const std::string L = "manifest limit/newline", R = "manifest type/mode/path", O = "owned order/limit";
-  check("manifest", {{"/nonexistent", "manifest open"}, {"", "empty/invalid manifest"}, {row(a) + row(b).substr(0, 9), L},
+  check("manifest", {{"/nonexistent", "manifest open"}, {"", "empty/invalid manifest"},
+      {failing(many(42, "0"), "manifest"), "empty/invalid manifest"}, {row(a) + row(b).substr(0, 9), L},
       {many(1024, "32768"), ""}, {many(1024, "32768") + row(b), L}, {row(a + "\r"), "noncanonical manifest"},
       {many(1023, "32768") + row(b, 2, "32769"), "expanded size limit"}, {row(a + "\tx"), "manifest fields"},
       {row(a, 2, "000000000"), "manifest size"}, {row(a, 3, H.substr(1) + "A"), "manifest SHA256"},
@@ -38,7 +50,8 @@ TEST(Manifests, EachFileGivesItsMessage) {
   check("manifest2", {{row("usr/bin/..x") + row("usr/bin/A_b+c-d.e") + row("usr/sbin/x") + row("usr/share/vesk") +
                        row("usr/share/vesktools/z"), ""}},
         {a, "usr/share/vesk/x", "usr/bin/", "usr/bin/a.vesk-tmp", "usr/bin/a@b", "usr/bin/x/../y"}, R);
-  check("owned", {{"/nonexistent", "owned manifest open"}, {"", "empty owned manifest"}, {own("a") + own("a"), O},
+  check("owned", {{"/nonexistent", "owned manifest open"}, {"", "empty owned manifest"},
+      {failing(many(30, ""), "owned"), "empty owned manifest"}, {own("a") + own("a"), O},
       {own("a") + own("b").substr(0, 9), "owned line length"}, {std::string(1022, 'x') + "\n", "owned line length"},
       {own("a", 7, "config\n"), "owned fields"}, {own("a", 0, "d"), "owned type/mode"}, {many(4096, ""), ""},
       {own("a", 1, "06440"), "owned type/mode"}, {own("a", 3, "00000000000"), "owned numeric field"},

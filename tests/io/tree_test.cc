@@ -20,10 +20,6 @@ const char *const tree_script = R"sh(cd "$1" && mkdir -p usr/local/bin usr/bin/d
   ln -s "$(printf %0255d 0)" l255 && ln -s 'a b' space && ln -s "$(printf 'a\177')" del &&
   ln -s bin ../local/share && : >../local/libexec && ln -s usr ../../to-usr && ln -s "$1" ../../self)sh";
 
-struct Tree : TempDir {
-  Tree() { EXPECT_EQ(sh(std::string("set -- ") + path + "\n" + tree_script).status, 0); }
-};
-
 // A one-file package (usr/local/bin/hello, 600 bytes) packed by the example packer.
 std::string package() {
   TempDir p;
@@ -33,7 +29,8 @@ std::string package() {
 }
 
 TEST(Paths, ObserveParentsPrepareStat) {
-  Tree t;
+  TempDir t;
+  ASSERT_EQ(sh("set -- " + t.path + "\n" + tree_script).status, 0);
   const std::string forbidden = "target link/type forbidden", special = "observed special file rejected";
   const std::string parent = "missing/unsafe observed parent", write = "output write", format = "unsupported stat format";
   const std::string usage = "usage: vesk-io unpack | elf FILE | manifest FILE | parents ROOT PATH";
@@ -114,10 +111,10 @@ TEST(Trust, RealDirectories) {
 
 TEST(Limits, NoDescriptorLeftForTheWalk) {
   if (getenv("VESK_IO")) GTEST_SKIP() << "an emulator needs descriptors of its own";
-  TempDir stage;
-  auto r = sh("cd " + stage.path + " && ASAN_OPTIONS=detect_leaks=0 && exec 3>&- && ulimit -n 4 && exec $IO unpack",
-              package());
-  EXPECT_EQ(r.err.substr(0, r.err.find("profiling:")), io + "dup\n");  // a coverage build adds a note
+  TempDir stage;  // a coverage build adds a note of its own
+  const std::string err = sh("cd " + stage.path + " && ASAN_OPTIONS=detect_leaks=0 && exec 3>&- && ulimit -n 4 && "
+                             "exec $IO unpack", package()).err;
+  EXPECT_EQ(err.substr(0, err.find("profiling:")), io + "dup\n");
 }
 
 // While runs walk their path, another process keeps exchanging a directory on it with a decoy: a link
@@ -140,11 +137,8 @@ TEST(Race, DirectorySwappedMidRun) {
                    "echo hello >" + real + "/bin/seen && cd " + real + "/.. && " + decoy + " && mv d " + swap).status, 0);
       const std::string look = "find " + base / "o " + swap + "/ -printf '%p %m %U %s\\n' | sort";
       const std::string before = sh(look).out;
-      pid_t swapper = fork();
-      if (swapper == 0) {
-        alarm(300);
-        for (;;) renameat2(AT_FDCWD, real.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
-      }
+      const pid_t swapper = fork();
+      if (swapper == 0) for (alarm(300);;) renameat2(AT_FDCWD, real.c_str(), AT_FDCWD, swap.c_str(), RENAME_EXCHANGE);
       sh("cd " + base / "r" + " && for i in $(seq " + std::to_string(runs) + "); do $IO " + command +
          " <../a 2>>../err; echo \"= $?\"; rm -f meta files; done >../out");
       kill(swapper, SIGKILL);
