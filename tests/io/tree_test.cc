@@ -120,9 +120,10 @@ TEST(Limits, NoDescriptorLeftForTheWalk) {
 // While runs walk their path, another process keeps exchanging a directory on it with a decoy: a link
 // to a directory outside, a directory of another user, a world-writable one.
 TEST(Race, DirectorySwappedMidRun) {
-  // A walker that checks a name and then opens it was caught in 9 to 12 of these
-  // 12 cases at 40 runs each (three tries), in all 12 at 100; emulated runs are slower.
+  // A walker that checks a name and then opens it was caught in 9 to 12 of these 12 cases
+  // at 40 runs each (six tries; 12 in the last three), in all 12 at 100.
   const int runs = getenv("VESK_IO") ? 30 : 40;
+  const std::string archive = package();
   const char *decoys[] = {"ln -s $o d", "cp -a $o d && chown 1000 d", "cp -a $o d && chmod 0777 d"};
   const std::pair<std::string, std::string> cases[] = {
       {"unpack", "data/usr/local"}, {"prepare . usr/local/bin/new/x", "usr/local"},
@@ -132,7 +133,7 @@ TEST(Race, DirectorySwappedMidRun) {
       SCOPED_TRACE(command + " / " + decoy);
       TempDir base;
       const std::string real = base / "r/" + swapped, swap = real + ".d";
-      write_file(base / "a", package());
+      write_file(base / "a", archive);
       ASSERT_EQ(sh("o=" + base / "o" + " && mkdir -p $o/bin " + real + "/bin && echo OUTSIDE >$o/bin/seen && "
                    "echo hello >" + real + "/bin/seen && cd " + real + "/.. && " + decoy + " && mv d " + swap).status, 0);
       const std::string look = "find " + base / "o " + swap + "/ -printf '%p %m %U %s\\n' | sort";
