@@ -22,20 +22,6 @@ layout=2  # raise when the tree below changes shape
 host_packages="gcc-multilib g++-multilib qemu-user binutils clang libclang-rt-dev"
 musl_packages="musl:i386 musl-dev:i386"
 
-have_package() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
-}
-
-install_host_packages() {
-  missing=""
-  for p in $host_packages; do have_package "$p" || missing="$missing $p"; done
-  [ -z "$missing" ] && return 0
-  echo "== installing:$missing"
-  apt-get update -q
-  # shellcheck disable=SC2086
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
-}
-
 # apt-get download needs the i386 package lists; adding the architecture
 # changes nothing installed.
 enable_i386_lists() {
@@ -115,9 +101,8 @@ write_specs() {
   if cmp -s "$specs.new" "$specs"; then rm -f "$specs.new"; else mv "$specs.new" "$specs"; fi
 }
 
-if [ "$(id -u)" = 0 ]; then
-  install_host_packages
-fi
+# shellcheck disable=SC2086
+sh tools/install-packages.sh $host_packages
 if [ "$(cat "$stamp" 2>/dev/null)" != "$layout" ]; then
   [ "$(id -u)" = 0 ] && enable_i386_lists
   unpack_musl
