@@ -66,6 +66,9 @@ owned_line() { # PATH ROLE [FILE]: the owned line of ROOT/FILE (default PATH), r
   o=$(io observe "$root" "${3:-$1}" 2>/dev/null) && sum=$(sha256sum < "$root/${3:-$1}") &&
     printf '%s\t%s\t%s\t%s\t-\n' "${o%"$tab"-}" "${sum%% *}" "$1" "$2"
 }
+owned_paths() { # NAME: the paths NAME owns now, in byte order (none when not installed)
+  [ ! -f "$db/$1.owned" ] || cut -f7 "$db/$1.owned"
+}
 unchanged() { # NAME STEP: every file NAME owns is as it was recorded
   [ -f "$db/$1.owned" ] || return 0
   while IFS=$tab read -r t m o g s h path role link; do
@@ -103,7 +106,7 @@ transaction() { # NAME [STAGE FORMAT]: replaces the files of NAME by those of ST
     chmod "$mode" "$root/$path.vesk-tmp"
     owned_line "$path" software "$path.vesk-tmp" >> "$p/owned" || refuse observe "$path.vesk-tmp"
   done < "$2/files"
-  { [ ! -f "$db/$1.owned" ] || cut -f7 "$db/$1.owned"; } | comm -23 - "$p/list" > "$p/remove"
+  owned_paths "$1" | comm -23 - "$p/list" > "$p/remove"
   {
     owned_line etc/vesk/allowed_signers config || refuse owned "no etc/vesk/allowed_signers"
     owned_line etc/vesk/repository config || refuse owned "no etc/vesk/repository"
@@ -204,7 +207,7 @@ while IFS= read -r n; do
   format=
   [ "$(head -n 1 "$stage/meta")" = format=2 ] && format=2
   check manifest io "manifest$format" "$stage/files"
-  { [ ! -f "$db/$n.owned" ] || cut -f7 "$db/$n.owned"; } > "$work/$n.old"
+  owned_paths "$n" > "$work/$n.old"
   while IFS=$tab read -r _ mode _ sum path; do
     [ "$(sha256sum < "$stage/data/$path")" = "$sum  -" ] || refuse payload "$path differs from the manifest"
     [ "$mode" = 0644 ] || check elf io "elf$format" "$stage/data/$path" "$root"
