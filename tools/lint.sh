@@ -1,7 +1,8 @@
 #!/bin/sh
 # Static analysis of io/ and index/: clang-tidy with the checks chosen in
 # .clang-tidy (on the clang preset's compile commands) and cppcheck; of the
-# scripts: shellcheck. Any finding fails the run.
+# scripts: shellcheck; of the tests' C++: the format in .clang-format. Any
+# finding fails the run.
 #
 #   sh tools/lint.sh
 set -eu
@@ -25,5 +26,9 @@ cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ \
   --enable=warning,performance,portability --inline-suppr --suppressions-list=tools/cppcheck.suppress \
   -I io -I index $sources
 echo "== shellcheck"
-shellcheck tools/*.sh examples/*.sh .ci/run
+# shellcheck disable=SC2046
+shellcheck -x $(git ls-files '*.sh' ':!bench') .ci/run
+echo "== clang-format of the tests"
+# shellcheck disable=SC2046
+clang-format --dry-run -Werror $(git ls-files 'tests/*.cc' 'tests/*.h')
 echo "static analysis clean"

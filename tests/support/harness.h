@@ -25,14 +25,20 @@ inline void write_file(const std::string &path, const std::string &bytes, mode_t
 
 // A fresh 0755 directory, removed with everything below it.
 struct TempDir {
-  std::string path = [] { char name[] = "/tmp/vesk-test.XXXXXX"; return std::string(mkdtemp(name)); }();
+  std::string path = [] {
+    char name[] = "/tmp/vesk-test.XXXXXX";
+    return std::string(mkdtemp(name));
+  }();
   TempDir() { chmod(path.c_str(), 0755); }
   ~TempDir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
   TempDir(const TempDir &) = delete;
   std::string operator/(const std::string &relative) const { return path + "/" + relative; }
 };
 
-struct Run { int status; std::string out, err; };
+struct Run {
+  int status;
+  std::string out, err;
+};
 
 // Runs `command` with /bin/sh, `input` on standard input (a regular file).
 inline Run sh(const std::string &command, const std::string &input = "") {
@@ -42,7 +48,8 @@ inline Run sh(const std::string &command, const std::string &input = "") {
   EXPECT_TRUE(named);
   TempDir t;
   write_file(t / "in", input);
-  const int w = system(("exec <" + t / "in" + " >" + t / "out" + " 2>" + t / "err" + "\n" + command).c_str());
+  const int w =
+      system(("exec <" + t / "in" + " >" + t / "out" + " 2>" + t / "err" + "\n" + command).c_str());
   Run r{WIFEXITED(w) ? WEXITSTATUS(w) : 128, read_file(t / "out"), read_file(t / "err")};
   // A coverage run collects every failure line to see which messages the suite produced.
   if (const char *log = getenv("VESK_STDERR_LOG")) std::ofstream(log, std::ios::app) << r.err;
