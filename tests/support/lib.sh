@@ -14,6 +14,7 @@
 # $IO and $INDEX run the programs under test: VESK_IO and VESK_INDEX in the
 # environment name other builds (an emulator in front included), else the
 # build's own, which ctest passes as VESK_IO_PROGRAM and VESK_INDEX_PROGRAM.
+# VESK_STDERR_LOG, when set, collects every transcript (the message check).
 set -u
 IO=${VESK_IO:-$VESK_IO_PROGRAM} INDEX=${VESK_INDEX:-$VESK_INDEX_PROGRAM}
 export IO INDEX
@@ -29,6 +30,8 @@ expect() { # TITLE COMMANDS <<TRANSCRIPT
   status=0
   (eval "$2") > "$TEST_TMP/.actual" 2>&1 || status=$?
   [ "$status" -eq 0 ] || echo "[status $status]" >> "$TEST_TMP/.actual"
+  # A coverage run collects every transcript to see which failure messages the suite produced.
+  [ -z "${VESK_STDERR_LOG:-}" ] || cat "$TEST_TMP/.actual" >> "$VESK_STDERR_LOG"
   cmp -s "$TEST_TMP/.expected" "$TEST_TMP/.actual" && return 0
   failed=$((failed + 1))
   printf '%s:%d: Failure\nGoogle Test trace:\n%s:%d: %s\n' "$0" "$case_count" "$0" "$case_count" "$1"
