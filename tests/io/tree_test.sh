@@ -1,8 +1,7 @@
-# Installed trees: observe, parents/prepare and stat on a tree of every kind of entry, their
-# output beside coreutils stat, the trust rule on real directories, the descriptor limit.
+# Installed trees: observe, parents/prepare and stat on a tree of every kind of entry, beside
+# coreutils stat; the trust rule on real directories; the descriptor limit; the races.
 # shellcheck shell=sh source-path=SCRIPTDIR disable=SC2016
 . "${0%/*}/../support/lib.sh"
-. "${0%/*}/trees.sh"
 set -e
 
 # TITLE COMMANDS [MESSAGE]: the commands print nothing, or end on MESSAGE of vesk-io.
@@ -12,10 +11,7 @@ check() {
   fi
   expect "$1" "$2" <"$TEST_TMP/want"
 }
-# COMMAND [MESSAGE]: the same for one run of vesk-io here.
-io() { check "$1" "\$IO $1" ${2+"$2"}; }
 
-# usr/local/bin/tool and usr/bin/tool, and one of every kind of entry beside them.
 tree=$TEST_TMP/tree
 mkdir -p "$tree/usr/local/bin" "$tree/usr/bin"
 cd "$tree/usr/bin"
@@ -27,19 +23,30 @@ ln -s bin ../local/share && ln -s usr ../../to-usr && ln -s "$tree" ../../self
 cd "$tree"
 
 usage='usage: vesk-io unpack | elf FILE | manifest FILE | parents ROOT PATH'
-check 'no command' '$IO' "$usage"
-io 'a b c d' "$usage"
-io 'stat --format %u .' "$usage"
-io 'observe .' "$usage"
-io 'owned . .' "$usage"
-
-io 'parents . usr/local/bin/tool'
-io 'prepare2 . usr/bin/hard' 'target link/type forbidden'
-io 'parents2 . usr/bin/soft' 'target link/type forbidden'
-io 'parents . usr/bin/tool' 'invalid managed path'
-io 'parents2 . usr/local/bin/tool' 'invalid managed path'
-io 'prepare self usr/local/bin/x' 'root open'
-io 'prepare . usr/local/share/x' 'unsafe parent'
+for words in '' 'a b c d' 'stat --format %u .' 'observe .' 'owned . .'; do
+  check "${words:-no words}" "\$IO $words" "$usage"
+done
+# One vesk-io run a line: its words, then the message it fails with, if any.
+while IFS='|' read -r words message; do check "$words" "\$IO $words" ${message:+"$message"}; done <<'EOF'
+parents . usr/local/bin/tool|
+prepare2 . usr/bin/hard|target link/type forbidden
+parents2 . usr/bin/soft|target link/type forbidden
+parents . usr/bin/tool|invalid managed path
+parents2 . usr/local/bin/tool|invalid managed path
+prepare self usr/local/bin/x|root open
+prepare . usr/local/share/x|unsafe parent
+observe . usr/bin/l255|observed link size
+observe . usr/bin/space|observed link byte
+observe . usr/bin/fifo|observed special file rejected
+observe . usr/bin/absent|observed file missing
+observe . to-usr/bin/tool|missing/unsafe observed parent
+observe . etc/shadow|unsafe observed path
+observe self usr|observation root
+observe . usr/bin/tool >/dev/full|output write
+stat -c %u:%g . >&-|output write
+stat -c %g .|unsupported stat format
+stat -c %u none|stat failed
+EOF
 # "parents" makes nothing; "prepare" makes 0755 directories whatever the umask.
 expect 'prepare makes the parents' '$IO parents . usr/local/bin/d/e/f && ! test -e usr/local/bin/d &&
   umask 0 && $IO prepare . usr/local/bin/d/e/f && $IO prepare2 . usr/libexec/x/y &&
@@ -50,59 +57,86 @@ expect 'prepare makes the parents' '$IO parents . usr/local/bin/d/e/f && ! test 
 755 usr/libexec/x
 EOF
 
-io 'observe . usr/bin/l255' 'observed link size'
-io 'observe . usr/bin/space' 'observed link byte'
-io 'observe . usr/bin/fifo' 'observed special file rejected'
-io 'observe . usr/bin/absent' 'observed file missing'
-io 'observe . to-usr/bin/tool' 'missing/unsafe observed parent'
-io 'observe . etc/shadow' 'unsafe observed path'
-io 'observe self usr' 'observation root'
-io 'observe . usr/bin/tool >/dev/full' 'output write'
-io 'stat -c %u:%g . >&-' 'output write'
-io 'stat -c %g .' 'unsupported stat format'
-io 'stat -c %u none' 'stat failed'
-
 # What stat and observe print is what coreutils stat sees.
 for name in tool setuid big foreign soft l254; do
   for format in %u %a %s %u:%g; do
     stat -c "$format" "usr/bin/$name" >"$TEST_TMP/want"
     expect "stat $format $name" "\$IO stat -c $format usr/bin/$name" <"$TEST_TMP/want"
   done
-  stat --printf '%.1F\t%04a\t%u\t%g\t%s\t' "usr/bin/$name" | tr rs fl >"$TEST_TMP/want"
-  readlink "usr/bin/$name" >>"$TEST_TMP/want" || echo - >>"$TEST_TMP/want"
+  { stat --printf '%.1F\t%04a\t%u\t%g\t%s\t' "usr/bin/$name" | tr rs fl
+    readlink "usr/bin/$name" || echo -; } >"$TEST_TMP/want"
   expect "observe $name" "\$IO observe . usr/bin/$name" <"$TEST_TMP/want"
 done
 
-# Trusted: owner 0, no write for others, group write only with gid 0, one device. SETUP
-# COMMAND [MESSAGE] runs in a fresh directory, the stage of "unpack" or the others' root.
-cd "$TEST_TMP" && package
+# Trusted: owner 0, no write for others, group write only with gid 0, one device. In a fresh
+# directory (the stage of "unpack", the others' root): SETUP|COMMANDS|MESSAGE.
+# A one-file package (usr/local/bin/hello, 600 bytes) made by the example packer.
+cd "$TEST_TMP" && mkdir -p p/data/usr/local/bin && echo format=1 >p/meta
+head -c 600 /dev/zero >p/data/usr/local/bin/hello && chmod 755 p/data/usr/local/bin/hello
+VESK_IO=$IO sh "$VESK_SOURCE_DIR/examples/pack.sh" p . >/dev/null && mv ./*.vesk package
 unpack() { $IO unpack <"$TEST_TMP/package"; }
-fresh() {
-  check "$1 / $2" "cd \"\$(mktemp -d -p \"\$TEST_TMP\")\" && chmod 0755 . && $1 && $2" ${3+"$3"}
-}
-root='unsafe root directory' parent='unsafe parent ownership/mode'
-untrusted='untrusted directory owner/mode' nobody='setpriv --reuid=65534 --clear-groups'
-fresh 'chown 1000 .' unpack "$root"
-fresh 'chmod 0775 . && chgrp 1000 .' unpack "$root"
-fresh 'chmod 0775 .' unpack
-fresh 'mkdir -m 0775 data && chgrp 1000 data' unpack "$parent"
-fresh 'mkdir -p -m 0777 data/usr/local' unpack "$parent"
-fresh 'chmod 0775 .' "$nobody --regid=0 \$IO unpack <../package" "$parent"
-fresh 'chmod 0700 .' 'setpriv --reuid=1000 --regid=1000 --clear-groups $IO unpack' 'stage open'
-fresh "trap '' XFSZ" 'ulimit -f 1 && unpack' 'payload write'
-fresh 'mkdir -p -m 0744 usr/bin && : >usr/bin/t' "$nobody --regid=65534 \$IO parents2 . usr/bin/t" \
-  'target stat'
-fresh : "$nobody --regid=65534 \$IO prepare . usr/local/share/x" mkdirat
-fresh 'chmod 07755 . && chgrp 1000 .' '$IO stat -c safe .'
-fresh 'chmod 1777 .' '$IO stat -c safe .' "$untrusted"
-fresh 'ln -s / link' '$IO stat -c safe link' "$untrusted"
+nobody='setpriv --reuid=65534 --regid=65534 --clear-groups'
+while IFS='|' read -r setup commands message; do
+  check "$setup / $commands" "cd \$(mktemp -d -p .) && chmod 0755 . && $setup && $commands" ${message:+"$message"}
+done <<EOF
+chown 1000 .|unpack|unsafe root directory
+chmod 0775 . && chgrp 1000 .|unpack|unsafe root directory
+chmod 0775 .|unpack|
+mkdir -p -m 0777 data/usr/local|unpack|unsafe parent ownership/mode
+chmod 0775 .|setpriv --reuid=65534 --regid=0 --clear-groups \$IO unpack <../package|unsafe parent ownership/mode
+chmod 0700 .|setpriv --reuid=1000 --clear-groups \$IO unpack|stage open
+trap '' XFSZ|ulimit -f 1 && unpack|payload write
+mkdir -p -m 0744 usr/bin && : >usr/bin/t|$nobody \$IO parents2 . usr/bin/t|target stat
+:|$nobody \$IO prepare . usr/local/share/x|mkdirat
+chmod 07755 . && chgrp 1000 .|\$IO stat -c safe .|
+chmod 1777 .|\$IO stat -c safe .|untrusted directory owner/mode
+EOF
 mkdir -p mount/data && mount -o mode=755 -t tmpfs tmpfs mount/data
-check 'stage on one device, data on another' 'cd mount && unpack' "$parent"
+check 'data on another device' 'cd mount && unpack' 'unsafe parent ownership/mode'
 umount mount/data
 
 # The stage takes the last descriptor: none is left to walk it.
-[ -n "${VESK_IO:-}" ] || expect 'no descriptor for the walk' 'mkdir stage && cd stage && (exec 3>&- && ulimit -n 4 &&
-  ASAN_OPTIONS=detect_leaks=0 exec $IO unpack) <../package 2>&1 | grep -v ^profiling:' <<'EOF'
+[ -n "${VESK_IO:-}" ] || expect 'no descriptor for the walk' 'mkdir stage && cd stage && (exec 3>&- &&
+  ulimit -n 4 && ASAN_OPTIONS=detect_leaks=0 exec $IO unpack) <../package 2>&1 | grep -v ^profiling:' <<'EOF'
 vesk-io: dup
 EOF
+
+# While runs walk their path, another process keeps exchanging (renameat2, call 316 on x86-64,
+# RENAME_EXCHANGE) a directory on it with a decoy: a link to the directory o outside, a copy of
+# o of uid 1000 or of mode 0777. A walker that checks a name, then opens it, was caught in 9 to
+# 12 of these 12 cases. Printed is what must not be: a change outside, another line on stderr, a
+# failed run without its line, output other than observe's line for the real file.
+race() { # DECOY SWAPPED COMMAND...
+  mkdir -p o/bin "r/$2/bin" && echo OUTSIDE >o/bin/seen && echo hello >"r/$2/bin/seen"
+  case $1 in
+    link) ln -s "$PWD/o" d ;;
+    owner) cp -a o d && chown 1000 d ;;
+    mode) cp -a o d && chmod 0777 d ;;
+  esac
+  look() { for dir; do find "$dir/" -printf '%P %m %U %s\n' | sort; done; }
+  look o d >before && mv d "r/$2.d"
+  perl -e '($a, $b) = @ARGV; syscall(316, -100, $a, -100, $b, 2) while 1' "r/$2" "r/$2.d" &
+  swapped=$2 && shift 2
+  (cd r && for _ in $(seq "$runs"); do
+    $IO "$@" <../../package 2>>../err
+    echo "= $?"
+    rm -f meta files
+  done) >out
+  kill $!
+  wait $! 2>/dev/null || :
+  grep -qs OUTSIDE "r/$swapped/bin/seen" && mv "r/$swapped" x && mv "r/$swapped.d" "r/$swapped" &&
+    mv x "r/$swapped.d"
+  look o "r/$swapped.d" | diff before -
+  grep -v '^vesk-io: ' err
+  [ "$(grep -c '^= 1$' out)" = "$(wc -l <err)" ] || echo counts differ
+  grep -v '^= [01]$' out | grep -vx "$(printf 'f\t0644\t0\t0\t6\t-')" || :
+}
+runs=40
+[ -z "${VESK_IO:-}" ] || runs=30
+for decoy in link owner mode; do
+  for case in 'data/usr/local unpack' 'usr/local prepare . usr/local/bin/new/x' \
+    'usr prepare2 . usr/bin/new/x' 'usr/local observe . usr/local/bin/seen'; do
+    expect "$decoy / $case" "cd \$(mktemp -d -p .) && chmod 0755 . && race $decoy $case" </dev/null
+  done
+done
 finish
