@@ -1,5 +1,6 @@
-// Fuzzing entry for "vesk-io unpack": every run the fork server starts gets an empty directory "stage"
-// of its own (what an earlier run left is removed first), enters it and hands over to the program's main.
+// Fuzzing entry for "vesk-io unpack": every run the fork server starts gets an empty directory
+// "stage" of its own (what an earlier run left is removed first), enters it and hands over to the
+// program's main.
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
