@@ -1,5 +1,5 @@
-# Installed trees: observe, parents/prepare and stat beside coreutils stat, the trust rule on
-# real directories, the descriptor limit, the races.
+# Installed trees: observe, parents/prepare, stat (beside coreutils stat), the trust rule, the
+# descriptor limit, the races.
 # shellcheck shell=sh source-path=SCRIPTDIR disable=SC2016,SC2086
 . "${0%/*}/../support/lib.sh"
 set -e
@@ -30,6 +30,7 @@ while IFS='|' read -r words message; do
   check "$words" "\$IO $words" ${message:+"$message"}
 done <<'EOF'
 parents . usr/local/bin/tool|
+parents . usr/local/bin/new/x|
 prepare2 . usr/bin/hard|target link/type forbidden
 parents2 . usr/bin/soft|target link/type forbidden
 parents . usr/bin/tool|invalid managed path
@@ -100,7 +101,7 @@ EOF
 
 # Runs while a directory on their path keeps being exchanged (renameat2, 316 on x86-64) with a
 # decoy: a link to o outside, a copy of o of uid 1000 or mode 0777. A walker that checks a name,
-# then opens it, failed 9 to 12 of these 12 cases. Printed: what must not be.
+# then opens it, fails 9 to 12 of these 12. Printed: what must not be.
 look() { find o "$1/" -printf '%P %m %U %s\n' | sort; }
 race() { # DECOY SWAPPED COMMAND...
   mkdir -p o/bin "r/$2/bin" && echo OUTSIDE >o/bin/seen && echo hello >"r/$2/bin/seen"
