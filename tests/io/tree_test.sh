@@ -1,5 +1,4 @@
-# Installed trees: observe, parents/prepare, stat (beside coreutils stat), the trust rule, the
-# descriptor limit, the races.
+# vesk-io on real trees: observe, parents, stat, the trust rule, the descriptor limit, races.
 # shellcheck shell=sh source-path=SCRIPTDIR disable=SC2016,SC2086
 . "${0%/*}/../support/lib.sh"
 set -e
@@ -17,13 +16,13 @@ mkdir -p "$tree/usr/local/bin" "$tree/usr/bin"
 cd "$tree/usr/bin"
 echo x >../local/bin/tool && echo hello >tool && ln tool hard && ln -s '!tool~' soft
 printf hello >setuid && chmod 4755 setuid && truncate -s 5G big && mkfifo fifo
-: >foreign && chown 1234:5678 foreign && ln -s 'a b' space
+: >foreign && chown 1234:5678 foreign && ln -s 'a b' space && ln -s "$(printf 'a\177')" del
 ln -s "/$(printf %0253d 0)" l254 && ln -s "$(printf %0255d 0)" l255
 ln -s bin ../local/share && ln -s usr ../../to-usr && ln -s "$tree" ../../self
 cd "$tree"
 
 usage='usage: vesk-io unpack | elf FILE | manifest FILE | parents ROOT PATH'
-for words in '' 'a b c d' 'stat --format %u .' 'observe .' 'owned . .'; do
+for words in '' 'stat --format %u .' 'observe .' 'owned . .'; do
   check "${words:-no words}" "\$IO $words" "$usage"
 done
 while IFS='|' read -r words message; do
@@ -39,6 +38,7 @@ prepare self usr/local/bin/x|root open
 prepare . usr/local/share/x|unsafe parent
 observe . usr/bin/l255|observed link size
 observe . usr/bin/space|observed link byte
+observe . usr/bin/del|observed link byte
 observe . usr/bin/fifo|observed special file rejected
 observe . usr/bin/absent|observed file missing
 observe . to-usr/bin/tool|missing/unsafe observed parent
@@ -65,7 +65,6 @@ for name in tool setuid big foreign soft l254; do
   expect "observe $name" "\$IO observe . usr/bin/$name" <"$TEST_TMP/want"
 done
 
-# A package: usr/local/bin/hello, 600 bytes.
 cd "$TEST_TMP" && mkdir -p p/data/usr/local/bin && echo format=1 >p/meta
 head -c 600 /dev/zero >p/data/usr/local/bin/hello
 VESK_IO=$IO sh "$VESK_SOURCE_DIR/examples/pack.sh" p . >/dev/null && mv ./*.vesk package
