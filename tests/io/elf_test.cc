@@ -1,79 +1,148 @@
-// "elf" and "elf2" on ELF32 images built field by field and on programs of this machine's compiler.
+// "elf" and "elf2" on executables built field by field and on this machine's compiler's programs.
+#include <elf.h>
 #include <sys/mman.h>
 
 #include "harness.h"
 
 using namespace vesk::test;
 
-const uint32_t B = 0x08048000;  // load address; interpreter at 0x900, strings at 0xA00, dynamic at 0xB00
-std::string le(uint32_t v, int n = 4) { std::string s; while (n--) s += char(v), v >>= 8; return s; }
-std::string D(uint32_t t, uint32_t v, int n = 1) { std::string s; while (n--) s += le(t) + le(v); return s; }
-std::string ph(uint32_t t, uint32_t o, uint32_t v, uint32_t n) { return D(t, o) + D(v, v) + D(n, n) + D(0, 0); }
-std::string put(std::string f, size_t at, const std::string &b) {
-  return f.resize(std::max(f.size(), at + b.size())), f.replace(at, b.size(), b); }
-const std::string musl("/lib/ld-musl-i386.so.1\0", 23), N = D(1, 1), n125(125, 'n'), n126(126, 'n');
-// PT_INTERP, PT_DYNAMIC, PT_LOAD of all, `more`; DT_STRTAB, DT_STRSZ, `dyn` end the file (no DT_NULL).
-struct Exe { std::string name = "libc.so", dyn = N, more; };
-std::string exe(const Exe &e) {
-  std::string strtab = '\0' + e.name + '\0', dyn = D(5, B + 0xA00) + D(10, strtab.size()) + e.dyn;
-  std::string f = le(0x464C457F) + le(0x10101) + le(0, 8) + le(0x30002) + le(1) + le(0) + le(52) + le(0, 8) +
-                  le(0x200034) + le(3 + e.more.size() / 32, 2) + le(0, 6) + ph(3, 0x900, B + 0x900, 23);
-  f += ph(2, 0xB00, B + 0xB00, dyn.size()) + ph(1, 0, B, 0xB00 + dyn.size()) + e.more;
-  return put(put(put(f, 0x900, musl), 0xA00, strtab), 0xB00, dyn);
+const uint32_t base = 0x08048000;  // the loader at 0x900, the strings at 0xA00, dynamic at 0xB00
+
+template <class T>
+std::string bytes(const T &value) {
+  return {(const char *)&value, sizeof value};
 }
-const std::string E = exe({});  // P: E with the bytes b at offset at
-std::string P(size_t at, const std::string &b) { return put(E, at, b); }
-const std::string inc = "incompatible ELF", hdr = "ELF program headers", cut = "truncated input",
-    seek = "ELF seek", size = "ELF interpreter size", ld = "glibc/foreign interpreter",
-    inv = "invalid dynamic executable/interpreter", forb = "ELF search path/textrel forbidden",
-    tab = "ELF string table/dependencies", str = "ELF dependency string", fdep = "foreign ELF dependency",
-    only = "format 1 supports only libc.so ELF dependencies", miss = "ELF dependency missing from target root";
+std::string entry(int tag, uint32_t value, int count = 1) {
+  std::string entries;
+  for (int i = 0; i < count; ++i) entries += bytes(Elf32_Dyn{tag, {value}});
+  return entries;
+}
+std::string segment(uint32_t type, uint32_t offset, uint32_t address, uint32_t size) {
+  return bytes(Elf32_Phdr{type, offset, address, address, size, size, 0, 0});
+}
+std::string put(std::string file, size_t offset, const std::string &part) {
+  file.resize(std::max(file.size(), offset + part.size()));
+  return file.replace(offset, part.size(), part);
+}
+const std::string libc = entry(DT_NEEDED, 1);
+
+// Headers PT_INTERP, PT_DYNAMIC, a PT_LOAD of all, `more`; the dynamic section is DT_STRTAB,
+// DT_STRSZ, `dynamic` to the end of the file. A size of 0 is that of the part.
+struct Exe {
+  unsigned char elf_class = ELFCLASS32;
+  uint16_t type = ET_EXEC, machine = EM_386, phnum = 3;
+  uint32_t phoff = 52, interp_size = 23, dynamic_type = PT_DYNAMIC, dynamic_size = 0, load_size = 0;
+  std::string loader = "/lib/ld-musl-i386.so.1", library = "libc.so", dynamic = libc, more;
+};
+std::string image(const Exe &e) {
+  const std::string strings = '\0' + e.library + '\0';
+  const std::string dynamic =
+      entry(DT_STRTAB, base + 0xA00) + entry(DT_STRSZ, strings.size()) + e.dynamic;
+  const uint16_t phnum = e.phnum + e.more.size() / 32;
+  const Elf32_Ehdr header{{0x7F, 'E', 'L', 'F', e.elf_class, ELFDATA2LSB, EV_CURRENT},
+                          e.type,
+                          e.machine,
+                          EV_CURRENT,
+                          0,
+                          e.phoff,
+                          0,
+                          0,
+                          52,
+                          32,
+                          phnum};
+  const std::string file =
+      bytes(header) + segment(PT_INTERP, 0x900, base + 0x900, e.interp_size) +
+      segment(e.dynamic_type, 0xB00, base + 0xB00, e.dynamic_size ?: dynamic.size()) +
+      segment(PT_LOAD, 0, base, e.load_size ?: 0xB00 + dynamic.size()) + e.more;
+  return put(put(put(file, 0x900, e.loader), 0xA00, strings), 0xB00, dynamic);
+}
 
 TEST(Elf, FilesUnderBothFormats) {
-  TempDir t;  // ROOT is 377 bytes: ROOT/usr/lib/ and a name of 125 bytes make 511 bytes, of 126 bytes 512
-  const std::string r = t.path + "/" + std::string(200, 'd') + "/" + std::string(175 - t.path.size(), 'e');
-  ASSERT_EQ(sh("mkdir -p " + r + "/lib/libdir.so " + r + "/usr/lib && cd " + r + " && touch lib/libc.so lib/" +
-               n125 + " lib/" + n126 + " usr/lib/libz.so && ln -s libc.so lib/liblink.so && echo " +
-               "'int main(void) { return 0; }' >" + t / "m.c").status, 0);
-  auto cc = [&](std::string o, std::string c) { return sh("cd " + t.path + " && " + c + " -o " + o), t / o; };
-  const std::string mcc = "gcc -m32 -nostdlib -e main -Wl,--no-as-needed,-I,/lib/ld-musl-i386.so.1 m.c libc.so";
-  // Page 0 of this process: strings at 4092, whose name "lib" runs into the page end, past which reads fail.
-  write_file(t / "0", put(exe({.dyn = N + D(10, 99), .more = ph(1, 0x5FC, B, 0x1000)}), 4092, {"\0lib", 4}));
-  ASSERT_FALSE(mmap(0, 4096, PROT_READ, MAP_PRIVATE | MAP_FIXED, fileno(fopen((t / "0").c_str(), "r")), 0));
-  const struct { std::string file, elf, elf2 = elf; } rows[] = {  // file: an image, or a path ("/...")
-      {t / "none", "ELF open"}, {"/", "ELF read"}, {"/proc/" + std::to_string(getpid()) + "/mem", "ELF read"},
-      {"\x7F" "EL", ""}, {"\x7F" "ELF", inc}, {E.substr(0, 51), inc}, {P(4, "\2"), inc}, {P(5, "\2"), inc},
-      {P(18, "\x28"), inc}, {P(16, "\1"), inc}, {P(42, le(0, 2)), hdr}, {P(44, "\x40"), ""},
-      {P(44, "\x41"), hdr}, {P(44, le(0, 2)), inv, ""}, {E.substr(0, 147), cut}, {P(28, le(0x7FFFFFFF)), cut},
-      {P(28, le(0x80000000)), seek}, {P(68, "\x16"), size}, {P(0x915, "2"), ld}, {P(0x916, "X"), ld},
-      {exe({.more = ph(3, 0x900, B + 0x900, 23)}), inv}, {P(84, "\4"), inv}, {P(52, "\4"), inv},
-      {exe({.dyn = N + D(30, 4, 8189)}), ""}, {P(100, le(65537)), inv}, {exe({.dyn = D(1, 1, 64)}), ""},
-      {exe({.dyn = D(1, 1, 65)}), "ELF dependencies limit"}, {exe({.dyn = N + D(15, 1)}), forb},
-      {exe({.dyn = N + D(22, 0)}), forb}, {exe({.dyn = N + D(29, 1)}), forb},
-      {exe({.dyn = N + D(14, 1) + D(16, 0) + D(21, 0) + D(23, 0) + D(28, 0) + D(30, 4) + D(~0u, 0)}), ""},
-      {exe({.dyn = N + D(0, 0) + D(15, 1) + D(22, 0)}), ""}, {exe({.dyn = ""}), tab},
-      {exe({.dyn = N + D(10, 0)}), tab}, {P(0xB08, "\x1E"), tab},
-      {put(exe({.more = ph(1, 0xA00, 0, 9)}), 0xB00, "\x1E"), ""}, {P(132, le(0xA08)), tab},
-      {put(exe({.more = ph(1, 0xA00, B + 0xA00, 9)}), 132, le(0xA08)), ""},  // vaddr and end are the table's
-      {exe({.more = ph(1, 0x40, B, 0x1000)}), str},  // the last PT_LOAD decides: it maps a NUL there
-      {exe({.dyn = N + D(5, 0xFFFFFF00) + D(10, 0x200), .more = ph(1, 0, 0xFFFFF000, 0xFF0)}), tab},
-      {P(120, le(0x7FFFF5FE)), str}, {exe({.dyn = D(1, 9)}), "ELF dependency bounds"},
-      {exe({.dyn = D(1, 8)}), str}, {exe({.dyn = N + D(10, 8)}), ""}, {exe({.dyn = N + D(10, 7)}), only, miss},
-      {exe({.name = n125}), only, ""}, {exe({.name = n126 + "n"}), str},
-      {exe({.name = n126}), only, "library path length"}, {exe({.name = "\xFF"}), only, fdep},
-      {exe({.name = "libc.so.6"}), only, fdep}, {exe({.name = "ld-linux.so.2"}), only, fdep},
-      {exe({.name = "ld-linu"}), only, miss}, {exe({.name = "libz.so"}), only, ""},
-      {exe({.name = "liblink.so"}), only, ""}, {exe({.name = "libdir.so"}), only, miss},
-      {cc("libc.so", "gcc -m32 -shared -nostdlib -Wl,-soname,libc.so m.c"), inv},
-      {cc("native", "gcc m.c"), inc}, {cc("glibc", "gcc -m32 m.c"), size},
-      {cc("static", "gcc -m32 -static m.c"), inv, ""}, {cc("musl", mcc), ""},
-      {cc("static-pie", "gcc -m32 -static-pie m.c"), inv},
-      {cc("rpath", mcc + " -Wl,--disable-new-dtags,-rpath,/x"), forb},
-      {cc("runpath", mcc + " -Wl,--enable-new-dtags,-rpath,/x"), forb}};
+  TempDir t;  // ROOT is 377 bytes: ROOT/usr/lib/ and a name of 125 bytes make 511 bytes
+  const std::string root = t / std::string(200, 'd') + "/" + std::string(175 - t.path.size(), 'e');
+  const std::string n125(125, 'n'), n126(126, 'n');
+  sh("mkdir -p " + root + "/lib/libdir.so " + root + "/usr/lib && cd " + root +
+     " && touch lib/libc.so lib/" + n125 + " lib/" + n126 +
+     " usr/lib/libz.so && echo 'int main(void) { return 0; }' >" + t / "m.c");
+  auto cc = [&](const std::string &flags) {
+    EXPECT_EQ(sh("cd " + t.path + " && rm -f a.out && gcc m.c -o a.out " + flags).err, "") << flags;
+    return read_file(t / "a.out");
+  };
+  // Page 0 of this process: the strings at 4092, where "lib" runs into the page end.
+  write_file(t / "0", put(image({.dynamic = libc + entry(DT_STRSZ, 99),
+                                 .more = segment(PT_LOAD, 0x5FC, base, 0x1000)}),
+                          4092, {"\0lib", 4}));
+  ASSERT_FALSE(
+      mmap(0, 4096, PROT_READ, MAP_PRIVATE | MAP_FIXED, fileno(fopen((t / "0").c_str(), "r")), 0));
+  sh("cd " + t.path + " && gcc -m32 -shared -nostdlib -Wl,-soname,libc.so -o libc.so m.c");
+  const std::string musl =
+      "-m32 -nostdlib -e main -Wl,--no-as-needed,-I,/lib/ld-musl-i386.so.1 " + t / "libc.so";
+  const std::string inc = "incompatible ELF", inv = "invalid dynamic executable/interpreter",
+                    table = "ELF string table/dependencies", name = "ELF dependency string",
+                    forbidden = "ELF search path/textrel forbidden",
+                    foreign = "foreign ELF dependency",
+                    only = "format 1 supports only libc.so ELF dependencies",
+                    missing = "ELF dependency missing from target root";
+  const std::string sample = image({});
+  const struct {
+    std::string name, file, elf, elf2 = elf;
+  } rows[] = {
+      // file: an image or "/path"
+      {"missing", t / "none", "ELF open"},
+      {"directory", "/", "ELF read"},
+      {"page end", "/proc/" + std::to_string(getpid()) + "/mem", "ELF read"},
+      {"not ELF",
+       "\x7F"
+       "EL",
+       ""},
+      {"51 bytes", sample.substr(0, 51), inc},
+      {"64-bit", image({.elf_class = ELFCLASS64}), inc},
+      {"object", image({.type = ET_REL}), inc},
+      {"64 headers", image({.phnum = 64}), ""},
+      {"65 headers", image({.phnum = 65}), "ELF program headers"},
+      {"static", image({.phnum = 0}), inv, ""},
+      {"headers cut", sample.substr(0, 147), "truncated input"},
+      {"headers at 2^31", image({.phoff = 0x80000000}), "ELF seek"},
+      {"loader size", image({.interp_size = 22}), "ELF interpreter size"},
+      {"glibc loader", image({.loader = "/lib/ld-linux.so.2"}), "glibc/foreign interpreter"},
+      {"no dynamic", image({.dynamic_type = PT_NOTE}), inv},
+      {"dynamic 65536", image({.dynamic = libc + entry(30, 4, 8189)}), ""},
+      {"dynamic 65537", image({.dynamic_size = 65537}), inv},
+      {"64 needed", image({.dynamic = entry(DT_NEEDED, 1, 64)}), ""},
+      {"65 needed", image({.dynamic = entry(DT_NEEDED, 1, 65)}), "ELF dependencies limit"},
+      {"textrel", image({.dynamic = libc + entry(DT_TEXTREL, 0)}), forbidden},
+      {"no needed", image({.dynamic = ""}), table},
+      {"strings empty", image({.dynamic = libc + entry(DT_STRSZ, 0)}), table},
+      {"strings unloaded", image({.load_size = 0xA08}), table},
+      {"strings at load end",
+       image({.load_size = 0xA08, .more = segment(PT_LOAD, 0xA00, base + 0xA00, 9)}), ""},
+      {"last load decides", image({.more = segment(PT_LOAD, 0x40, base, 0x1000)}), name},
+      {"load end past 2^32",
+       image({.dynamic = libc + entry(DT_STRTAB, 0xFFFFFF00) + entry(DT_STRSZ, 0x200),
+              .more = segment(PT_LOAD, 0, 0xFFFFF000, 0xFF0)}),
+       table},
+      {"needed at 9", image({.dynamic = entry(DT_NEEDED, 9)}), "ELF dependency bounds"},
+      {"needed at 8", image({.dynamic = entry(DT_NEEDED, 8)}), name},
+      {"strings 7", image({.dynamic = libc + entry(DT_STRSZ, 7)}), only, missing},
+      {"name 125", image({.library = n125}), only, ""},
+      {"name 126", image({.library = n126}), only, "library path length"},
+      {"name 127", image({.library = n126 + "n"}), name},
+      {"glibc", image({.library = "libc.so.6"}), only, foreign},
+      {"ld-linux", image({.library = "ld-linux.so.2"}), only, foreign},
+      {"usr/lib", image({.library = "libz.so"}), only, ""},
+      {"directory", image({.library = "libdir.so"}), only, missing},
+      {"gcc native", cc(""), inc},
+      {"gcc glibc", cc("-m32"), "ELF interpreter size"},
+      {"gcc static", cc("-m32 -static"), inv, ""},
+      {"gcc static-pie", cc("-m32 -static-pie"), inv},
+      {"gcc musl", cc(musl), ""},
+      {"gcc rpath", cc(musl + " -Wl,--disable-new-dtags,-rpath,/x"), forbidden},
+      {"gcc runpath", cc(musl + " -Wl,--enable-new-dtags,-rpath,/x"), forbidden}};
   for (const auto &row : rows) {
-    std::string f = row.file[0] == '/' ? row.file : (write_file(t / "f", row.file), t / "f");
-    SCOPED_TRACE("row " + std::to_string(&row - rows));
-    expect(sh("$IO elf " + f), row.elf.empty() ? "" : "vesk-io: " + row.elf);
-    expect(sh("$IO elf2 " + f + " " + r), row.elf2.empty() ? "" : "vesk-io: " + row.elf2);
+    SCOPED_TRACE(row.name);
+    const std::string file = row.file[0] == '/' ? row.file : t / "f";
+    if (file != row.file) write_file(file, row.file);
+    expect(sh("$IO elf " + file), row.elf.empty() ? "" : "vesk-io: " + row.elf);
+    expect(sh("$IO elf2 " + file + " " + root), row.elf2.empty() ? "" : "vesk-io: " + row.elf2);
   }
 }
