@@ -1,5 +1,4 @@
-// vesk-index on one valid delegation and index pair, at the edges of its ranges; each case
-// changes one thing in it.
+// vesk-index on a valid delegation and index at the edges of their ranges, one change a case.
 #include "harness.h"
 
 using namespace vesk::test;
@@ -16,7 +15,7 @@ std::string row(const Row &r) {
          "\tpentium-mmx-audited\t" + r.text + "\thttps://" + r.upstream + "\t0\n";
 }
 
-// n512789 and n749192, 40189 and 797186: two pairs of names with one hash.
+// n512789 and n749192, 40189 and 797186: names of one hash.
 const std::string names = "package\thello\npackage\tn512789\npackage\t40189\npackage\t797186\n";
 const std::string delegation =
     "VESK-DELEGATION\t1\t" + repository + "\t1\t1\t2000000\t" + abi_digest +
@@ -28,7 +27,7 @@ const std::string index_text = "VESK-INDEX\t2\t" + repository + "\t999999999\t" 
                                row({"hello", "2_11", "6", "1", "-", "~"}) + row({"40189"}) +
                                row({"797186"});
 
-// Both files filled to their byte limits, the last line shorter.
+// Both files at their byte limits.
 const std::string full_delegation = [] {
   std::string text = delegation;
   for (int n = 1000; text.size() < 16384; ++n)
@@ -45,16 +44,16 @@ const std::string full_index = [] {
   return text;
 }();
 
-// The delegation, a form feed, the index: a case replaces the first `find` (or appends).
+// A case replaces the first `find` (or appends) in the delegation, a form feed and the index.
 const std::string files = delegation + "\f" + index_text;
 struct Case {
   std::string find, with, failure, call, what;
 };
 const Case cases[] = {
-    {files, full_delegation + "\f" + full_index, "", "", "both files at their byte limits"},
+    {files, full_delegation + "\f" + full_index, "", "", "full files"},
     {"", "", "delegation NOW FILE | index NOW REPO ABI DELEG_SHA DELEGATION INDEX", "index 1 d"},
     {"", "", "integer length", "delegation 00000000001 d"},
-    {"", "", "integer syntax", "index 1x r a e - -", "NOW read before any file"},
+    {"", "", "integer syntax", "index 1x r a e - -", "NOW first"},
     {"", "", "metadata read error", "delegation 1 /"},
     {"", "", "metadata open", "index 1 r a e d -"},
     {"", "", "trusted context", "index 1 r a e d i"},
@@ -62,7 +61,7 @@ const Case cases[] = {
     {files, full_delegation + "\n\f" + index_text, "metadata byte limit", "", "delegation"},
     {files, delegation + "\f" + full_index + "\n", "metadata byte limit", "", "index"},
     {"~", "\x7f", "non-ASCII/control/NUL metadata"},
-    {"hello\t2_11", "\thello\t2_11", "too many columns", "", "a row starting with TAB"},
+    {"hello\t2_11", "\thello\t2_11", "too many columns", "", "leading TAB"},
     {"797186\n\f", "797186\f", "missing final LF"},
     {"N\t1", "N\t2", "delegation header"},
     {"\tr", "\trr", "delegation identity/ABI"},
@@ -76,10 +75,10 @@ const Case cases[] = {
     {"0.1", "0.2", "index identity/ABI/delegation"},
     {"2000000\t1\t", "2000000\t2\t", "index serial/epoch"},
     {"1395200\t2000000", "1395200\t1395200", "index validity", "", "NOW at the expiry"},
-    {"1395200\t", "1395199\t", "index validity", "", "a week and a second"},
+    {"1395200\t", "1395199\t", "index validity", "", "a week and 1 s"},
     {"\t~", "", "package column count"},
     {"\tb", "\tB", "package digest"},
-    {"", row({"n749192"}), "package name/version", "", "undelegated name of a delegated hash"},
+    {"", row({"n749192"}), "package name/version", "", "hash of a delegated name"},
     {"2.12p1+r2", std::string(65, '9'), "package name/version", "", "65-digit version"},
     {"2.12p1+r2", "1+r0", "package name/version", "", "revision 0"},
     {"\t99999999\t", "\t100000000\t", "package rank/size", "", "rank"},
