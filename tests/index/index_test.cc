@@ -44,66 +44,113 @@ const std::string full_index = [] {
   return text;
 }();
 
-// A case replaces the first `find` (or appends) in the delegation, a form feed and the index.
+// A case replaces the first `find` (or appends) in the delegation, a form feed and the index,
+// then runs `call` with $R, $A and $S the repository, ABI and delegation digests.
 const std::string files = delegation + "\f" + index_text;
-struct Case {
-  std::string find, with, failure, call, what;
+struct Change {
+  std::string find, with, call = "index 1395200 $R $A $S d i";
 };
-const Case cases[] = {
-    {files, full_delegation + "\f" + full_index, "", "", "full files"},
-    {"", "", "delegation NOW FILE | index NOW REPO ABI DELEG_SHA DELEGATION INDEX", "index 1 d"},
-    {"", "", "integer length", "delegation 00000000001 d"},
-    {"", "", "integer syntax", "index 1x r a e - -", "NOW first"},
-    {"", "", "metadata read error", "delegation 1 /"},
-    {"", "", "metadata open", "index 1 r a e d -"},
-    {"", "", "trusted context", "index 1 r a e d i"},
-    {"\f", std::string(4097, 'x') + "\n\f", "line length"},
-    {files, full_delegation + "\n\f" + index_text, "metadata byte limit", "", "delegation"},
-    {files, delegation + "\f" + full_index + "\n", "metadata byte limit", "", "index"},
-    {"~", "\x7f", "non-ASCII/control/NUL metadata"},
-    {"hello\t2_11", "\thello\t2_11", "too many columns", "", "leading TAB"},
-    {"797186\n\f", "797186\f", "missing final LF"},
-    {"N\t1", "N\t2", "delegation header"},
-    {"\tr", "\trr", "delegation identity/ABI"},
-    {"\t1\t2000000", "\t1395201\t2000000", "delegation time/epoch"},
-    {"i586", "i686", "delegation platform"},
-    {"signer", "signers", "signer"},
-    {"Zaz", "Z-z", "signer encoding"},
-    {names, "", "empty delegation"},
-    {"\f", "package\ta/b\n\f", "delegated package"},
-    {"INDEX", "INDEX2", "index header"},
-    {"0.1", "0.2", "index identity/ABI/delegation"},
-    {"2000000\t1\t", "2000000\t2\t", "index serial/epoch"},
-    {"1395200\t2000000", "1395200\t1395200", "index validity", "", "NOW at the expiry"},
-    {"1395200\t", "1395199\t", "index validity", "", "a week and 1 s"},
-    {"\t~", "", "package column count"},
-    {"\tb", "\tB", "package digest"},
-    {"", row({"n749192"}), "package name/version", "", "hash of a delegated name"},
-    {"2.12p1+r2", std::string(65, '9'), "package name/version", "", "65-digit version"},
-    {"2.12p1+r2", "1+r0", "package name/version", "", "revision 0"},
-    {"\t99999999\t", "\t100000000\t", "package rank/size", "", "rank"},
-    {"35651584", "35651585", "package rank/size", "", "size"},
-    {".vesk", ".vsk", "package filename/system"},
-    {"d=1", "", "empty dependency"},
-    {"d=1", "a=1 ", "dependency spacing"},
-    {"d=1", "a=", "dependency syntax"},
-    {"d=1", "a=" + repository + "r", "dependency token length"},
-    {"d=1", "hello=2", "dependency token/self dependency"},
-    {"musl\ta", "musl\te", "package platform"},
-    {"https://u", "https://uu", "description/upstream/date"},
-    {"\t6\t", "\t0099999999\t", "duplicate version/rank"},
+// Each failure (none: a valid pair) with the changes that give it.
+const std::vector<std::pair<std::string, std::vector<Change>>> cases = {
+    {"", {{files, full_delegation + "\f" + full_index}}},
+    {"delegation NOW FILE | index NOW REPO ABI DELEG_SHA DELEGATION INDEX",
+     {{"", "", "index 1 d"}, {"", "", "Index 1 $R $A $S d i"}}},
+    {"integer length", {{"", "", "delegation 00000000001 d"}, {"", "", "delegation '' d"}}},
+    {"integer syntax", {{"", "", "index 1x $R $A $S - -"}, {"", "", "delegation /1 d"}}},
+    {"metadata read error", {{"", "", "delegation 1 /"}}},
+    {"metadata open", {{"", "", "index 1 $R $A $S d -"}}},
+    {"trusted context",
+     {{"", "", "index 1 - $A $S d i"},
+      {"", "", "index 1 $R a $S d i"},
+      {"", "", "index 1 $R $A e d i"},
+      {"", "", "index 1 core $A $S d i"},
+      {"", "", "index 1 $R $S $S d i"}}},
+    {"line length", {{"\f", std::string(4097, 'x') + "\n\f"}}},
+    {"metadata byte limit",
+     {{files, full_delegation + "\n\f" + index_text},
+      {files, delegation + "\f" + full_index + "\n"}}},
+    {"non-ASCII/control/NUL metadata", {{"~", "\x7f"}}},
+    {"too many columns", {{"hello\t2_11", "\thello\t2_11"}}},
+    {"missing final LF", {{"797186\n\f", "797186\f"}}},
+    {"delegation header", {{"musl\t", ""}, {"ATION", "ATIONS"}, {"N\t1", "N\t2"}}},
+    {"delegation identity/ABI", {{"\tr", "\trr"}, {"0\ta", "0\tA"}}},
+    {"delegation time/epoch",
+     {{"\t1\t1\t2", "\t0\t1\t2"},
+      {"\t1\t1\t2", "\t1000000000\t1\t2"},
+      {"\t1\t1\t2", "\t1\t0\t2"},
+      {"\t1\t2", "\t1395201\t2"},
+      {"\t2000000\t", "\t1395200\t"}}},
+    {"delegation platform", {{"i586", "i686"}, {"musl", "glibc"}, {"-audited", ""}}},
+    {"signer", {{"signer", "signers"}, {"ed25519", "rsa"}, {"Zaz", "Zazz"}, {"=\n", "=\tx\n"}}},
+    {"signer encoding", {{"Zaz", "Z-z"}}},
+    {"empty delegation", {{names, ""}}},
+    {"delegated package",
+     {{"\f", "package\ta/b\n\f"},
+      {"\f", "package\thello\n\f"},
+      {"\f", "package\tx\ty\n\f"},
+      {"\f", "Package\tx\n\f"}}},
+    {"index header", {{"INDEX", "INDEX2"}, {"X\t2", "X\t3"}, {"X\t2", "X\t2\t"}}},
+    {"index identity/ABI/delegation", {{"9\ta", "9\te"}, {"0.1", "0.2"}, {"\te", "\tf"}}},
+    {"index serial/epoch",
+     {{"\t999999999\t", "\t0\t"},
+      {"\t999999999\t", "\t1000000000\t"},
+      {"2000000\t1\t", "2000000\t2\t"}}},
+    {"index validity",
+     {{"1395200\t2000000", "0\t2000000"},
+      {"1395200\t2000000", "1395201\t2000000"},
+      {"1395200\t2000000", "1395200\t1395200"},
+      {"1395200\t2000000", "1395200\t2000001"},
+      {"1395200\t2000000", "1395199\t2000000"}}},
+    {"package column count", {{"\t~", ""}}},
+    {"package digest", {{"\tb", "\tB"}}},
+    {"package name/version",
+     {{"40189\t", "-\t"},
+      {"", row({"n749192"})},
+      {"2.12p1+r2", std::string(65, '9')},
+      {"2.12p1+r2", ".1"},
+      {"2.12p1+r2", "1."},
+      {"2.12p1+r2", "1p"},
+      {"2.12p1+r2", "1+r"},
+      {"2.12p1+r2", "1+r0"},
+      {"2.12p1+r2", "1+x"}}},
+    {"package rank/size",
+     {{"\t99999999\t", "\t0\t"},
+      {"\t99999999\t", "\t100000000\t"},
+      {"35651584", "0"},
+      {"35651584", "35651585"}}},
+    {"package filename/system", {{".vesk", ".vsk"}, {"vesk\t0.1", "vesk\t0.2"}}},
+    {"empty dependency", {{"d=1", ""}}},
+    {"dependency spacing", {{"d=1", "a=1 "}, {"d=1", "a=1  b=2"}}},
+    {"dependency syntax", {{"d=1", "a="}, {"d=1", "=1"}, {"d=1", "a=1 b"}}},
+    {"dependency token length", {{"d=1", "a=" + repository + "r"}, {"d=1", repository + "r=1"}}},
+    {"dependency token/self dependency", {{"d=1", "-a=1"}, {"d=1", "a==1"}, {"d=1", "hello=2"}}},
+    {"package platform",
+     {{"-\ti586", "-\ti686"},
+      {"musl\ta", "glibc\ta"},
+      {"musl\ta", "musl\te"},
+      {"audited\tg", "x\tg"}}},
+    {"description/upstream/date",
+     {{"\t~", "\t"},
+      {"\tg", "\tgg"},
+      {"https://u", "https://uu"},
+      {"https", "http"},
+      {"\t0\n", "\t1395201\n"}}},
+    {"duplicate version/rank", {{"\t6\t", "\t0099999999\t"}, {"2_11", "2.12p1+r2"}}},
 };
 
 TEST(Index, EachChangeGivesItsMessage) {
   TempDir dir;
-  for (const auto &[find, with, failure, call, what] : cases) {
-    SCOPED_TRACE(failure + " " + what);
-    std::string changed = files;
-    changed.replace(find.empty() ? files.size() : files.find(find), find.size(), with);
-    write_file(dir / "d", changed.substr(0, changed.find('\f')));
-    write_file(dir / "i", changed.substr(changed.find('\f') + 1));
-    const std::string args = " 1395200 " + repository + " " + abi_digest + " " + delegation_sha;
-    expect(sh("cd " + dir.path + " && $INDEX " + (call.empty() ? "index" + args + " d i" : call)),
-           failure.empty() ? "" : "vesk-index: " + failure);
-  }
+  for (const auto &[failure, changes] : cases)
+    for (size_t number = 0; number < changes.size(); ++number) {
+      const auto &[find, with, call] = changes[number];
+      SCOPED_TRACE(failure + " #" + std::to_string(number));
+      std::string changed = files;
+      changed.replace(find.empty() ? files.size() : files.find(find), find.size(), with);
+      const size_t form_feed = changed.find('\f');
+      write_file(dir / "d", changed.substr(0, form_feed));
+      write_file(dir / "i", changed.substr(form_feed + 1));
+      expect(sh("cd " + dir.path + " && R=" + repository + " A=" + abi_digest +
+                " S=" + delegation_sha + " && $INDEX " + call),
+             failure.empty() ? "" : "vesk-index: " + failure);
+    }
 }
