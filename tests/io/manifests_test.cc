@@ -1,11 +1,11 @@
-// vesk-io manifest, manifest2 and owned on a file of each text (a text starting with / names
-// the file), then on a line of each path the command refuses.
+// vesk-io manifest, manifest2 and owned: each failure (none: a valid list) with the texts that
+// give it (a text starting with / names the file), then a line of each path the command refuses.
 #include "harness.h"
 
 using namespace vesk::test;
 using Text = const std::string &;
 
-const std::string sha(64, 'a'), a = "usr/local/bin/a";
+const std::string sha(64, 'a'), a = "usr/local/bin/a", x76(76, 'x');
 std::string entry(Text path) { return "f\t0755\t0\t" + sha + "\t" + path + "\n"; }
 std::string owned(Text path) {
   return "f\t0644\t0000000000\t9999999999\t5\t" + sha + "\t" + path + "\tconfig\t-\n";
@@ -19,73 +19,73 @@ std::string lines(int count, auto line) {  // in path order
   for (int n = 10000; n < 10000 + count; ++n) text += line(a + std::to_string(n));
   return text;
 }
+std::string size(Text bytes, Text path = a) {
+  return sub(entry(path), "\t0\t", "\t" + bytes + "\t");
+}
+std::string owned_with(Text find, Text with) { return sub(owned("a"), find, with); }
 
-struct Case {
-  std::string text, failure, what;
-};
 struct Command {
   std::string name, refusal;
   std::string (*line)(Text path);
-  std::vector<Case> cases;
+  std::vector<std::pair<std::string, std::vector<std::string>>> cases;
   std::vector<std::string> refused;
 };
-const std::string max_size = "\t33554432\t", x76(76, 'x');
 const Command commands[] = {
     {"manifest",
      "manifest type/mode/path",
      entry,
-     {{"/nonexistent", "manifest open"},
-      {"", "empty/invalid manifest"},
-      {lines(1024, entry), "", "1024 files"},
-      {lines(1025, entry), "manifest limit/newline"},
-      {sub(entry(a), "\t0\t", max_size), "", "32 MiB"},
-      {sub(entry(a), "\t0\t", max_size) + sub(entry(a + "b"), "\t0\t", "\t1\t"),
-       "expanded size limit"},
-      {entry(a + "\r"), "noncanonical manifest"},
-      {entry(a + "\tx"), "manifest fields"},
-      {sub(entry(a), "\t0\t", "\t000000000\t"), "manifest size"},
-      {sub(entry(a), "\ta", "\tA"), "manifest SHA256"},
-      {entry(a) + entry(a), "manifest not sorted/duplicate"},
-      {sub(entry("usr/local/bin/" + x76), "0755", "0644") + entry("usr/local/libexec/x") +
-           entry("usr/local/share/x"),
-       "", "each prefix, 90 bytes"}},
+     {{"manifest open", {"/nonexistent"}},
+      {"empty/invalid manifest", {"", "/"}},
+      {"",
+       {lines(1024, entry), size("33554432"),
+        sub(entry("usr/local/bin/" + x76), "0755", "0644") + entry("usr/local/libexec/x") +
+            entry("usr/local/share/x")}},
+      {"manifest limit/newline", {lines(1025, entry), "f"}},
+      {"expanded size limit", {size("33554433"), size("33554432") + size("1", a + "b")}},
+      {"noncanonical manifest", {entry(a + "\r")}},
+      {"manifest fields", {entry(a + "\tx")}},
+      {"manifest size", {size("000000000"), size("x")}},
+      {"manifest SHA256", {sub(entry(a), "\ta", "\t"), sub(entry(a), "\ta", "\tA")}},
+      {"manifest not sorted/duplicate", {entry(a) + entry(a)}},
+      {"manifest type/mode/path", {sub(entry(a), "f", "d"), sub(entry(a), "0755", "0600")}}},
      {"usr/bin/a", "usr/local/lib/x", "usr/local/bin/x" + x76}},
     {"manifest2",
      "manifest type/mode/path",
      entry,
-     {{entry("usr/bin/A_b+c-d.e") + entry("usr/sbin/x") + entry("usr/share/vesk"), "", "prefixes"}},
+     {{"", {entry("usr/bin/A_b+c-d.e") + entry("usr/sbin/x") + entry("usr/share/vesk")}}},
      {a, "usr/share/vesk/x", "usr/bin/", "usr/bin/a.vesk-tmp", "usr/bin/a@b", "usr/bin/x/../y"}},
     {"owned",
      "owned hash/path",
      owned,
-     {{"/nonexistent", "owned manifest open"},
-      {"", "empty owned manifest"},
-      {lines(4097, owned), "owned order/limit", "4097 lines"},
-      {owned("a") + owned("a"), "owned order/limit", "twice"},
-      {std::string(1022, 'x') + "\n", "owned line length"},
-      {sub(owned("a"), "\t-", ""), "owned fields"},
-      {sub(owned("a"), "f", "d"), "owned type/mode"},
-      {sub(owned("a"), "\t5", "\t00000000000"), "owned numeric field"},
-      {sub(owned("a"), "\ta", "\tA"), "owned hash/path"},
-      {sub(owned("a"), "config", "Config"), "owned role"},
-      {sub(owned("a"), "-", "x"), "regular link field"},
-      {link("\x7f"), "link target bytes"},
-      {link(""), "link target limit", "empty"},
-      {link(std::string(256, 't')), "link target limit", "256"},
-      {owned("a@b=c[d]e+f-g_h.i") + sub(owned("etc/tinc"), "config", "software") + link("!") +
-           owned(std::string(240, 'z')),
-       "", "edges"}},
+     {{"owned manifest open", {"/nonexistent"}},
+      {"empty owned manifest", {"", "/"}},
+      {"owned order/limit", {lines(4097, owned), owned("a") + owned("a")}},
+      {"owned line length", {std::string(1022, 'x') + "\n", "f"}},
+      {"owned fields", {owned_with("\t-", "")}},
+      {"owned type/mode", {owned_with("f", "d"), owned_with("0644", "06440")}},
+      {"owned numeric field", {owned_with("\t5", "\t00000000000"), owned_with("\t5", "\t")}},
+      {"owned hash/path", {owned_with("\ta", "\tA")}},
+      {"owned role", {owned_with("config", "Config")}},
+      {"regular link field", {owned_with("-", "x")}},
+      {"link target bytes", {link(" "), link("\x7f")}},
+      {"link target limit", {link(""), link(std::string(256, 't'))}},
+      {"",
+       {owned("a@b=c[d]e+f-g_h.i") + sub(owned("etc/tinc"), "config", "software") + link("!") +
+        owned(std::string(240, 'z'))}}},
      {std::string(241, 'z'), "etc/passwd", "etc/shadow", "etc/group", "etc/tinc/x", "a/ssh_host_k",
       "/a", "", "wpa_supplicant.conf", "a//b", "a/", "a/../b", "\xc3\xa9", "a{"}},
 };
 
 TEST(Manifests, EachFileGivesItsMessage) {
   for (const auto &[command, refusal, line, cases, refused] : commands) {
-    for (const auto &[text, failure, what] : cases) {
-      SCOPED_TRACE(command + " " + failure + " " + what);
-      const std::string file = text[0] == '/' ? text : "/dev/stdin";
-      expect(sh("$IO " + command + " " + file, text), failure.empty() ? "" : "vesk-io: " + failure);
-    }
+    for (const auto &[failure, texts] : cases)
+      for (size_t number = 0; number < texts.size(); ++number) {
+        SCOPED_TRACE(command + " " + failure + " #" + std::to_string(number));
+        const std::string &text = texts[number];
+        const std::string file = text[0] == '/' ? text : "/dev/stdin";
+        expect(sh("$IO " + command + " " + file, text),
+               failure.empty() ? "" : "vesk-io: " + failure);
+      }
     for (Text path : refused) {
       SCOPED_TRACE(command + " refuses " + path);
       expect(sh("$IO " + command + " /dev/stdin", line(path)), "vesk-io: " + refusal);
