@@ -27,18 +27,19 @@ const std::string index_text = "VESK-INDEX\t2\t" + repository + "\t999999999\t" 
                                row({"hello", "2_11", "6", "1", "-", "~"}) + row({"40189"}) +
                                row({"797186"});
 
-// Both files at their byte limits.
+// Both files at their byte limits (a filler line is 13 bytes, a row 266, before the x padding).
 const std::string full_delegation = [] {
   std::string text = delegation;
   for (int n = 1000; text.size() < 16384; ++n)
     text += "package\t" + std::to_string(n) +
-            std::string(std::min(60ul, 16371 - text.size()), 'x') + "\n";
+            std::string(std::min<size_t>(60, 16371 - text.size()), 'x') + "\n";
   return text;
 }();
 const std::string full_index = [] {
   std::string text = index_text;
   for (int n = 1000; text.size() < 262144; ++n) {
-    const std::string number = std::to_string(n), pad(std::min(504ul, 261878 - text.size()), 'x');
+    const std::string number = std::to_string(n),
+                      pad(std::min<size_t>(504, 261878 - text.size()), 'x');
     text += row({"hello", number, number, "1", "-", pad});
   }
   return text;
@@ -143,7 +144,7 @@ TEST(Index, EachChangeGivesItsMessage) {
   for (const auto &[failure, changes] : cases)
     for (size_t number = 0; number < changes.size(); ++number) {
       const auto &[find, with, call] = changes[number];
-      SCOPED_TRACE(failure + " #" + std::to_string(number));
+      SCOPED_TRACE((failure.empty() ? "valid" : failure) + " #" + std::to_string(number));
       std::string changed = files;
       changed.replace(find.empty() ? files.size() : files.find(find), find.size(), with);
       const size_t form_feed = changed.find('\f');

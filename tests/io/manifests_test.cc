@@ -80,7 +80,8 @@ TEST(Manifests, EachFileGivesItsMessage) {
   for (const auto &[command, refusal, line, cases, refused] : commands) {
     for (const auto &[failure, texts] : cases)
       for (size_t number = 0; number < texts.size(); ++number) {
-        SCOPED_TRACE(command + " " + failure + " #" + std::to_string(number));
+        SCOPED_TRACE(command + " " + (failure.empty() ? "valid" : failure) + " #" +
+                     std::to_string(number));
         const std::string &text = texts[number];
         const std::string file = text[0] == '/' ? text : "/dev/stdin";
         expect(sh("$IO " + command + " " + file, text),
