@@ -20,12 +20,12 @@ const char *const tree_script = R"sh(cd "$1" && mkdir -p usr/local/bin usr/bin/d
   ln -s "$(printf %0255d 0)" l255 && ln -s 'a b' space && ln -s "$(printf 'a\177')" del &&
   ln -s bin ../local/share && : >../local/libexec && ln -s usr ../../to-usr && ln -s "$1" ../../self)sh";
 
-// A one-file package (usr/local/bin/hello, 600 bytes) packed by the example packer.
+// A one-file package (usr/local/bin/hello, 600 bytes) packed by vesk-pack.
 std::string package() {
   TempDir p;
   return sh("cd " + p.path + " && mkdir -p t/data/usr/local/bin o && echo format=1 >t/meta && head -c 600 "
             "/dev/zero >t/data/usr/local/bin/hello && chmod 755 t/data/usr/local/bin/hello && VESK_IO=\"$IO\" "
-            "sh " VESK_SOURCE_DIR "/examples/pack.sh t o >/dev/null && cat o/*.vesk").out;
+            "sh " VESK_SOURCE_DIR "/manager/vesk-pack t o >/dev/null && cat o/*.vesk").out;
 }
 
 TEST(Paths, ObserveParentsPrepareStat) {
