@@ -24,5 +24,6 @@ TEST(Install, ProgramsAndPagesUnderThePrefix) {
   EXPECT_EQ(sh("DESTDIR=" + d.path + " cmake --install " VESK_BINARY_DIR " --prefix /nowhere >/dev/null && cd " +
                d.path + "/nowhere && find . -type f -printf '%m %p\\n' | sort && cmp bin/vesk-io " VESK_IO_PROGRAM).out,
             sh("cd " + source + "/man && ls *.1 | sed 's|^|644 ./share/man/man1/|' && ls *.5 | "
-               "sed 's|^|644 ./share/man/man5/|' && echo '755 ./bin/vesk-index\n755 ./bin/vesk-io'").out);
+               "sed 's|^|644 ./share/man/man5/|' && echo '644 ./share/man/man8/vesk.8\n755 ./bin/vesk-index\n755 "
+               "./bin/vesk-io\n755 ./bin/vesk-pack\n755 ./bin/vesk-publish\n755 ./sbin/vesk'").out);
 }
