@@ -5,11 +5,11 @@
 # comparison logging), each run forked from AFL's fork server. A
 # failing input ends with "vesk-io: ..." and exit status 1, which the fuzzer
 # takes as a normal run; a crash, a sanitizer report or a hang is a finding.
-# The seeds are the example scripts' own output: a package packed by
-# examples/pack.sh (archive and manifest), a repository published by
-# examples/publish.sh with throwaway keys, the owned list that
-# examples/vesk-caller.sh leaves after installing it, and the dynamic i586
-# build of vesk-index (with the sysroot's libc.so in the root of "elf2").
+# The seeds are the tools' own output, in the walkthrough's scratch world
+# (tools/scratch.sh): a package packed by vesk-pack (archive and manifest), a
+# repository published by vesk-publish with throwaway keys, the owned list
+# that vesk leaves after installing it, and the dynamic i586 build of
+# vesk-index (with the sysroot's libc.so in the root of "elf2").
 #
 #   sh tools/fuzz.sh [--seconds N] [TARGET...]
 #
@@ -61,31 +61,25 @@ fixtures=$(mktemp -d /tmp/vesk-fuzz.XXXXXX)
 trap 'rm -rf "$fixtures"' EXIT
 make_seeds() {
   f=$fixtures t=$fixtures/tree
-  cmake --preset default >/dev/null && cmake --build --preset default --target vesk-io vesk-index >/dev/null
-  export VESK_IO="$top/build/default/vesk-io" VESK_INDEX="$top/build/default/vesk-index" VESK_ROOT="$f/target"
-  mkdir -p "$t/data/usr/local/share/doc" "$f/repo" "$f/root/lib" "$VESK_ROOT/etc/vesk"
+  . tools/scratch.sh
+  scratch_init "$f"
+  mkdir -p "$t/data/usr/local/share/doc" "$f/elfroot/lib"
   echo 'format=1' >"$t/meta" && echo 'a small package' >"$t/data/usr/local/share/doc/README"
   sh tools/target-sysroot.sh >/dev/null
   cmake --preset i586-musl >/dev/null && cmake --build --preset i586-musl >/dev/null
-  strip -o "$f/vesk-index" build/i586-musl/vesk-index && cp build/sysroot-i386/lib/libc.so "$f/root/lib/"
-  archive=$(sh examples/pack.sh "$t" "$f/repo")
-  printf 'name=p\nversion=1\nrank=1\ndepends=-\ndescription=p\nupstream=https://p.example.org/\ndate=0\n' \
-    >"$f/repo/${archive%.vesk}.desc"
-  ssh-keygen -q -t ed25519 -N '' -C r -f "$f/root.key" && ssh-keygen -q -t ed25519 -N '' -C s -f "$f/signer.key"
-  printf 'vesk-root %s\n' "$(cat "$f/root.key.pub")" >"$VESK_ROOT/etc/vesk/allowed_signers"
-  echo "$repo $abi" >"$VESK_ROOT/etc/vesk/repository"
-  VESK_NOW=$now sh examples/publish.sh "$repo" "$abi" 1 1 "$now" $((now + 31536000)) "$f/root.key" "$f/signer.key" "$f/repo"
-  VESK_NOW=$now sh examples/vesk-caller.sh install "$f/repo" p >/dev/null
+  strip -o "$f/vesk-index" build/i586-musl/vesk-index && cp build/sysroot-i386/lib/libc.so "$f/elfroot/lib/"
+  archive=$(printf 'name=p\nversion=1\nrank=1\ndepends=-\ndescription=p\nupstream=https://p.example.org/\ndate=0\n' |
+    scratch_pack "$t")
+  scratch_publish 1
+  vesk install "$f/repo" p >/dev/null
   cp "$f/repo/delegation" "$f/delegation"
   for target in manifest owned unpack elf elf2 delegation index; do mkdir -p "$f/seeds/$target"; done
   cp "$t/files" "$f/seeds/manifest/" && cp "$VESK_ROOT/var/lib/vesk/owned" "$f/seeds/owned/"
   cp "$f/repo/$archive" "$f/seeds/unpack/" && cp "$f/repo/delegation" "$f/seeds/delegation/"
   cp "$f/repo/index" "$f/seeds/index/" && cp "$f/vesk-index" "$f/seeds/elf/" && cp "$f/vesk-index" "$f/seeds/elf2/"
 }
-now=$(date +%s)
-repo=core
-abi=$(printf 'i586 musl pentium-mmx-audited\n' | sha256sum | cut -c1-64)
 make_seeds
+now=$VESK_NOW
 deleg_sha=$(sha256sum "$fixtures/delegation" | cut -c1-64)
 
 # A quiet, unattended run on a shared machine: no screen, no CPU binding,
@@ -106,10 +100,10 @@ for target in $targets; do
     owned) dict=owned; set -- "$io" owned @@ ;;
     unpack) dict=unpack; set -- "$unpack" ;;
     elf) dict=elf; set -- "$io" elf @@ ;;
-    elf2) dict=elf; set -- "$io" elf2 @@ "$fixtures/root" ;;
+    elf2) dict=elf; set -- "$io" elf2 @@ "$fixtures/elfroot" ;;
     delegation) dict=delegation; set -- "$index" delegation "$now" @@ ;;
     index) dict=index
-      set -- "$index" index "$now" "$repo" "$abi" "$deleg_sha" "$fixtures/delegation" @@ ;;
+      set -- "$index" index "$now" core "$abi" "$deleg_sha" "$fixtures/delegation" @@ ;;
     *) echo "unknown fuzz target: $target" >&2; exit 2 ;;
   esac
   cmplog=$top/build/fuzz-cmplog/$(basename "$1")

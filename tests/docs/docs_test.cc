@@ -21,9 +21,10 @@ TEST(Manual, LintCleanAndEveryMessageDocumented) {
 
 TEST(Install, ProgramsAndPagesUnderThePrefix) {
   TempDir d;
-  expect(
-      sh("DESTDIR=" + d.path + " cmake --install " VESK_BINARY_DIR " --prefix / >/dev/null && " +
-         pages + "cmp " VESK_IO_PROGRAM " " + d / "bin/vesk-io && test -x " + d / "bin/vesk-index" +
-         " && for page in *; do cmp $page " + d / "share/man/man${page##*.}/$page; done"),
-      "");
+  const std::string tools = "bin/vesk-index bin/vesk-pack bin/vesk-publish sbin/vesk";
+  expect(sh("DESTDIR=" + d.path + " cmake --install " VESK_BINARY_DIR " --prefix / >/dev/null && " +
+            pages + "cmp " VESK_IO_PROGRAM " " + d / "bin/vesk-io && cd " + d.path +
+            " && for tool in " + tools + "; do test -x $tool; done && cd - >/dev/null" +
+            " && for page in *; do cmp $page " + d / "share/man/man${page##*.}/$page; done"),
+         "");
 }

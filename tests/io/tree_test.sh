@@ -67,7 +67,7 @@ done
 
 cd "$TEST_TMP" && mkdir -p p/data/usr/local/bin && echo format=1 >p/meta
 head -c 600 /dev/zero >p/data/usr/local/bin/hello
-VESK_IO=$IO sh "$VESK_SOURCE_DIR/examples/pack.sh" p . >/dev/null && mv ./*.vesk package
+VESK_IO=$IO sh "$VESK_SOURCE_DIR/manager/vesk-pack" p . >/dev/null && mv ./*.vesk package
 unpack() { $IO unpack <"$TEST_TMP/package"; }
 nobody() { gid=$1 && shift && setpriv --reuid=65534 --regid="$gid" --clear-groups $IO "$@"; }
 # Trusted: owner 0, no write for others, group write only with gid 0. SETUP and COMMANDS run in
