@@ -1,16 +1,13 @@
 #!/bin/sh
-# Every mutating step of an install, an upgrade and a remove in turn kills the whole run; the next
-# run recovers and says how, leaving the old or the new version whole: files, owned list, records
-# and rollback record (see `state`). Host only: under an emulator it takes too long.
+# Each mutating step of an install, an upgrade and a remove in turn kills the run; the next run
+# recovers, says how, and leaves the old or the new `state` whole. Host only (emulators are slow).
 . "$VESK_SOURCE_DIR/tests/support/lib.sh"
 [ -z "${VESK_TARGET_BUILD:-}" ] || { finish; exit; }
 . "$VESK_SOURCE_DIR/tests/vesk/world.sh"
 
-lock='recovered the lock of run PID, which ended without releasing it'
+lock='recovered the stale lock of run PID'
 enumerate() { # SETUP COMMAND...: COMMAND after SETUP, killed at each step in turn, then recovered
-  setup=$1
-  shift
-  fresh && eval "$setup" > /dev/null && cp -a root old && old=$(state)
+  fresh && eval "$1" > /dev/null && shift && cp -a root old && old=$(state)
   vesk "$@" > /dev/null && new=$(state)
   point=1
   while rm -rf root && cp -a old root &&
