@@ -6,7 +6,7 @@
 . "$VESK_SOURCE_DIR/tests/vesk/world.sh"
 
 lock='recovered the stale lock of run PID'
-enumerate() { # SETUP COMMAND...: COMMAND after SETUP, killed at each step in turn, then recovered
+enumerate() { # SETUP COMMAND...: COMMAND killed at each step in turn, then recovered
   fresh && eval "$1" > /dev/null && shift && cp -a root old && old=$(state)
   vesk "$@" > /dev/null && new=$(state)
   point=1
@@ -24,6 +24,7 @@ finished an interrupted run" ;;
     [ "$said" = "$expected" ] || printf 'killed at step %s of %s: %s\n' "$point" "$*" "$said"
     point=$((point + 1))
   done
+  [ "$point" -gt 1 ] || echo "$1 was never killed"
   echo "$1: $((point - 1)) kill points" >> "$TEST_TMP/counts"
 }
 expect 'every kill point of an install, an upgrade and a remove' '

@@ -6,7 +6,7 @@
 
 mkdir "$TEST_TMP/bb" && busybox --install -s "$TEST_TMP/bb"
 for program in ssh-keygen ${IO%% *}; do ln -sf "$(command -v "$program")" "$TEST_TMP/bb/"; done
-for shell in sh "env PATH=$TEST_TMP/bb busybox sh"; do
+for shell in "env PATH=$TEST_TMP/bb busybox sh" sh; do
   fresh
   expect "install ($shell)" 'vesk install repo hello && state' <<'EOF'
 installed hello 1
@@ -35,7 +35,6 @@ greet.owned greet.row owned serial 1 2
 share/greet/README 644
 EOF
 done
-shell='sh'
 
 snapshot() { tar -C root --sort=name --mtime=@0 -cf - . | sha256sum; }
 refused() { # TITLE SETUP [COMMAND] <<MESSAGE: COMMAND fails with status 1 and changes nothing
