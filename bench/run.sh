@@ -36,10 +36,11 @@ mkdir -p "$work"
 work=$(cd "$work" && pwd)
 cc -O2 -static -o "$work/runner" bench/runner.c
 data=$work/data
-if [ ! -f "$data/params.sh" ] || [ bench/gen.py -nt "$data/params.sh" ]; then
+if [ ! -f "$data/params.sh" ] || [ -n "$(find bench/gen.py -newer "$data/params.sh")" ]; then
   rm -rf "$data"
   python3 bench/gen.py "$data"
 fi
+# shellcheck source=/dev/null
 . "$data/params.sh"
 mkdir -p "$stage_root"
 stage_fs=$(df -PT "$stage_root" | awk 'NR==2 {print $2}')

@@ -3,8 +3,6 @@
 # i386 program, two texts) and greet. `fresh` starts a case in a copy of it.
 tools=$VESK_SOURCE_DIR/manager
 pack=$tools/vesk-pack publish=$tools/vesk-publish
-[ -f "$pack" ] || pack=$VESK_SOURCE_DIR/examples/pack.sh \
-  publish=$VESK_SOURCE_DIR/examples/publish.sh
 export VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 VESK_ROOT=root
 abi=$(echo abi | sha256sum | cut -c1-64) doc=hello/data/usr/share/doc/hello shell=sh
 vesk() { (umask 077 && $shell "$tools/vesk" "$@"); }
