@@ -24,15 +24,15 @@ greet 1 is installed
 hello 2 is installed
 greet.owned greet.row hello.owned hello.row owned serial 1 2
 bin/hello 755
+local/share/greet/README 644
 share/doc/hello/NEW 644
 share/doc/hello/NEWS 644
-share/greet/README 644
 2
 EOF
   expect "remove ($shell)" 'vesk remove hello && state' <<'EOF'
 removed hello
 greet.owned greet.row owned serial 1 2
-share/greet/README 644
+local/share/greet/README 644
 EOF
 done
 
@@ -74,7 +74,7 @@ refused at install: usr/share/doc/hello/NEW is not hello's
 EOF
 refused 'two packages of one run that ship one path' 'greet - && echo 2 >> greet/meta &&
   package clash 1 - greet && publish 2' 'vesk install repo greet clash' <<'EOF'
-refused at install: usr/share/greet/README is shipped by both greet and clash
+refused at install: usr/local/share/greet/README is shipped by both greet and clash
 EOF
 refused 'a run that leaves a dependent without its dependency' 'package beta 1 hello=1 greet &&
   publish 2 && vesk install repo beta && hello 2 - NEW && publish 3' \
