@@ -8,21 +8,21 @@ mkdir "$TEST_TMP/bb" && busybox --install -s "$TEST_TMP/bb"
 for program in ssh-keygen ${IO%% *}; do ln -sf "$(command -v "$program")" "$TEST_TMP/bb/"; done
 for shell in "env PATH=$TEST_TMP/bb busybox sh" sh; do
   fresh
-  expect "install ($shell)" 'vesk install repo hello && state' <<'EOF'
+  expect "install ($shell)" 'vesk install hello && state' <<'EOF'
 installed hello 1
-hello.owned hello.row owned serial 1 1
+delegation delegation.sig hello.owned hello.row index index.sig owned serial 1 1
 bin/hello 755
 share/doc/hello/NEWS 644
 share/doc/hello/OLD 644
 1
 EOF
   expect "upgrade, pulling a dependency ($shell)" 'greet - && hello 2 greet=1 NEW && publish 2 &&
-    vesk upgrade repo && vesk upgrade repo && state' <<'EOF'
+    vesk update && vesk upgrade && vesk upgrade && state' <<'EOF'
 installed greet 1
 installed hello 2
 greet 1 is installed
 hello 2 is installed
-greet.owned greet.row hello.owned hello.row owned serial 1 2
+delegation delegation.sig greet.owned greet.row hello.owned hello.row index index.sig owned serial 1 2
 bin/hello 755
 share/doc/hello/NEW 644
 share/doc/hello/NEWS 644
@@ -31,31 +31,36 @@ share/greet/README 644
 EOF
   expect "remove ($shell)" 'vesk remove hello && state' <<'EOF'
 removed hello
-greet.owned greet.row owned serial 1 2
+delegation delegation.sig greet.owned greet.row index index.sig owned serial 1 2
 share/greet/README 644
 EOF
 done
 
 snapshot() { tar -C root --sort=name --mtime=@0 -cf - . | sha256sum; }
 refused() { # TITLE SETUP [COMMAND] <<MESSAGE: COMMAND fails with status 1 and changes nothing
-  fresh && vesk install repo hello > /dev/null && eval "$2" > /dev/null && before=$(snapshot)
-  expect "$1" "${3:-vesk install repo hello}; status=\$?; [ \$status = 1 ] || echo status \$status
+  fresh && vesk install hello > /dev/null && eval "$2" > /dev/null
+  vesk update > /dev/null 2>&1; before=$(snapshot)
+  expect "$1" "${3:-vesk update && vesk install hello}; status=\$?; [ \$status = 1 ] || echo status \$status
     [ \"\$(snapshot)\" = '$before' ] || echo root changed"
 }
 refused 'a tampered package' 'hello 2 - NEW && publish 2 &&
   printf x | dd of="repo/$file" bs=1 seek=700 conv=notrunc 2> /dev/null' <<'EOF'
-refused at package: hello: SHA-256 differs from the index
+mirror ../repo: hello: SHA-256 differs from the index
+refused at package: hello: no good mirror
 EOF
 refused 'an index of another signer' 'rm repo/index.sig &&
   ssh-keygen -q -Y sign -f other.key -n vesk repo/index' <<'EOF'
-refused at index signature: not signed by the delegation's signer
+mirror ../repo: not signed by the delegation's signer
+refused at update: no good mirror
 EOF
 refused 'a delegation of another root key' 'rm repo/delegation.sig &&
   ssh-keygen -q -Y sign -f other.key -n vesk repo/delegation' <<'EOF'
-refused at delegation signature: not signed by the pinned root key
+mirror ../repo: not signed by the pinned root key
+refused at update: no good mirror
 EOF
-refused 'an older index than the last' 'publish 2 && vesk install repo hello && publish 1' <<'EOF'
-refused at index: epoch 1 serial 1 is older than epoch 1 serial 2
+refused 'an older index than the last' 'publish 2 && vesk update && publish 1' <<'EOF'
+mirror ../repo: epoch 1 serial 1 is older than epoch 1 serial 2
+refused at update: no good mirror
 EOF
 refused 'a dependency missing from the index' 'hello 2 greet=1 NEW && publish 2' <<'EOF'
 refused at resolve: no greet version 1 in the index
@@ -64,7 +69,7 @@ refused 'a dependency cycle' 'greet hello=2 && hello 2 greet=1 NEW && publish 2'
 refused at resolve: dependency cycle
 EOF
 refused 'files changed since they were installed' 'echo 3 >> root/usr/bin/hello &&
-  hello 2 - OLD && publish 2' 'vesk upgrade repo; vesk remove hello' <<'EOF'
+  hello 2 - OLD && publish 2' 'vesk upgrade; vesk remove hello' <<'EOF'
 refused at upgrade: usr/bin/hello changed since it was installed
 refused at remove: usr/bin/hello changed since it was installed
 EOF
@@ -73,17 +78,17 @@ refused 'a file the package does not own' 'hello 2 - NEW && publish 2 &&
 refused at install: usr/share/doc/hello/NEW is not hello's
 EOF
 refused 'two packages of one run that ship one path' 'greet - && echo 2 >> greet/meta &&
-  package clash 1 - greet && publish 2' 'vesk install repo greet clash' <<'EOF'
+  package clash 1 - greet && publish 2' 'vesk install greet clash' <<'EOF'
 refused at install: usr/share/greet/README is shipped by both greet and clash
 EOF
 refused 'a run that leaves a dependent without its dependency' 'package beta 1 hello=1 greet &&
-  publish 2 && vesk install repo beta && hello 2 - NEW && publish 3' \
-  'vesk install repo hello; vesk remove hello' <<'EOF'
+  publish 2 && vesk update && vesk install beta && hello 2 - NEW && publish 3' \
+  'vesk install hello; vesk remove hello' <<'EOF'
 refused at depends: beta needs hello=1
 refused at depends: beta needs hello=1
 EOF
 expect 'unless the same run upgrades the dependent' 'echo 2 >> greet/meta &&
-  package beta 2 hello=2 greet && publish 4 && vesk install repo hello beta' <<'EOF'
+  package beta 2 hello=2 greet && publish 4 && vesk update && vesk install hello beta' <<'EOF'
 installed hello 2
 installed beta 2
 EOF
@@ -97,7 +102,7 @@ EOF
 
 fresh
 expect 'renames follow a flush, and a flush follows them' \
-  'strace -f -o trace -e "trace=/rename|sync" sh "$tools/vesk" install repo hello
+  'strace -f -o trace -e "trace=/rename|sync" sh "$tools/vesk" install hello
   awk "/sync/ { flushed = 1; renamed = 0 } /rename/ && !flushed; /rename/ { renamed = 1 }
     END { if (renamed) print \"renamed after the last flush\" }" trace' <<'EOF'
 installed hello 1

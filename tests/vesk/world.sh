@@ -30,8 +30,8 @@ mkdir -p "$TEST_TMP/base" && cd "$TEST_TMP/base" || exit
 mkdir -p root/etc/vesk repo greet/data/usr/share/greet $doc hello/data/usr/bin
 for key in root signer other; do ssh-keygen -q -t ed25519 -N '' -C $key -f $key.key; done
 printf 'vesk-root %s\n' "$(cat root.key.pub)" > root/etc/vesk/allowed_signers
-echo "core $abi" > root/etc/vesk/repository
+echo "core $abi" > root/etc/vesk/repository && echo ../repo > root/etc/vesk/mirrors
 echo format=2 | tee hello/meta > greet/meta
 echo g > greet/data/usr/share/greet/README
 printf 'void _start(void){for(;;);}' | cc -m32 -static -nostdlib -x c - -o hello/data/usr/bin/hello
-hello 1 - OLD && publish 1
+hello 1 - OLD && publish 1 && vesk update
