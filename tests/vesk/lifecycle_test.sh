@@ -36,7 +36,6 @@ share/greet/README 644
 EOF
 done
 
-snapshot() { tar -C root --sort=name --mtime=@0 -cf - . | sha256sum; }
 refused() { # TITLE SETUP [COMMAND] <<MESSAGE: COMMAND fails with status 1 and changes nothing
   fresh && vesk install hello > /dev/null && eval "$2" > /dev/null
   vesk update > /dev/null 2>&1; before=$(snapshot)

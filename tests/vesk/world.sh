@@ -16,6 +16,7 @@ hello() { # VERSION DEPENDS EXTRA: the program, NEWS holding VERSION, EXTRA
 }
 greet() { package greet 1 "$1" greet; }
 fresh() { cd "$TEST_TMP" && rm -rf w && cp -a base w && cd w || exit; }
+snapshot() { tar -C root --sort=name --mtime=@0 -cf - . | sha256sum; }
 state() { # records, rollback record, files, NEWS; complains where the owned list errs
   (cd root && $IO owned var/lib/vesk/owned && cut -f7 var/lib/vesk/owned | grep -v ^etc/ > ../paths
     find usr -type f | sort | cmp -s - ../paths || echo owned list differs from the tree
