@@ -29,7 +29,8 @@ finished an interrupted run" ;;
 }
 expect 'every kill point of an install, an upgrade and a remove' '
   enumerate "greet - && publish 2 && vesk update && vesk install hello" install greet
-  enumerate "vesk install hello && greet - && hello 2 greet=1 NEW && publish 2 && vesk update" upgrade
+  enumerate "vesk install hello && greet - && hello 2 greet=1 NEW && publish 2 &&
+    vesk update" upgrade
   enumerate "vesk install hello" remove hello
   enumerate "vesk install hello && publish 2" update' < /dev/null
 cat "$TEST_TMP/counts"

@@ -10,7 +10,8 @@ for shell in "env PATH=$TEST_TMP/bb busybox sh" sh; do
   fresh
   expect "install ($shell)" 'vesk install hello && state' <<'EOF'
 installed hello 1
-delegation delegation.sig hello.owned hello.row index index.sig owned serial 1 1
+delegation delegation.sig hello.owned hello.row index index.sig owned serial
+1 1
 bin/hello 755
 share/doc/hello/NEWS 644
 share/doc/hello/OLD 644
@@ -22,7 +23,8 @@ installed greet 1
 installed hello 2
 greet 1 is installed
 hello 2 is installed
-delegation delegation.sig greet.owned greet.row hello.owned hello.row index index.sig owned serial 1 2
+delegation delegation.sig greet.owned greet.row hello.owned hello.row index index.sig owned serial
+1 2
 bin/hello 755
 share/doc/hello/NEW 644
 share/doc/hello/NEWS 644
@@ -31,7 +33,8 @@ share/greet/README 644
 EOF
   expect "remove ($shell)" 'vesk remove hello && state' <<'EOF'
 removed hello
-delegation delegation.sig greet.owned greet.row index index.sig owned serial 1 2
+delegation delegation.sig greet.owned greet.row index index.sig owned serial
+1 2
 share/greet/README 644
 EOF
 done
@@ -42,24 +45,13 @@ refused() { # TITLE SETUP [COMMAND] <<MESSAGE: COMMAND fails with status 1 and c
   expect "$1" "${3:-vesk install hello}; status=\$?; [ \$status = 1 ] || echo status \$status
     [ \"\$(snapshot)\" = '$before' ] || echo root changed"
 }
-refused 'a tampered package' 'hello 2 - NEW && publish 2 &&
-  printf x | dd of="repo/$file" bs=1 seek=700 conv=notrunc 2> /dev/null' <<'EOF'
-mirror ../repo: hello: SHA-256 differs from the index
-refused at package: hello: no good mirror
-EOF
-refused 'an index of another signer' 'rm repo/index.sig &&
-  ssh-keygen -q -Y sign -f other.key -n vesk repo/index' 'vesk update' <<'EOF'
-mirror ../repo: not signed by the delegation's signer
-refused at update: no good mirror
-EOF
 refused 'a delegation of another root key' 'rm repo/delegation.sig &&
   ssh-keygen -q -Y sign -f other.key -n vesk repo/delegation' 'vesk update' <<'EOF'
 mirror ../repo: not signed by the pinned root key
 refused at update: no good mirror
 EOF
-refused 'an older index than the last' 'publish 2 && vesk update && publish 1' 'vesk update' <<'EOF'
-mirror ../repo: epoch 1 serial 1 is older than epoch 1 serial 2
-refused at update: no good mirror
+refused 'an index that expired since the update' : 'VESK_NOW=99999 vesk install hello' <<'EOF'
+refused at index: vesk-index: delegation time/epoch
 EOF
 refused 'a dependency missing from the index' 'hello 2 greet=1 NEW && publish 2' <<'EOF'
 refused at resolve: no greet version 1 in the index
@@ -87,7 +79,8 @@ refused at depends: beta needs hello=1
 refused at depends: beta needs hello=1
 EOF
 expect 'unless the same run upgrades the dependent' 'echo 2 >> greet/meta &&
-  package beta 2 hello=2 greet && publish 4 && vesk update > /dev/null && vesk install hello beta' <<'EOF'
+  package beta 2 hello=2 greet && publish 4 && vesk update > /dev/null &&
+  vesk install hello beta' <<'EOF'
 installed hello 2
 installed beta 2
 EOF
