@@ -4,6 +4,14 @@
 . "$VESK_SOURCE_DIR/tests/support/lib.sh"
 . "$VESK_SOURCE_DIR/tests/vesk/world.sh"
 
+port=$((20000 + $$ % 20000))
+url=http://127.0.0.1:$port good=http://127.0.0.1:$port/w/repo
+mkdir "$TEST_TMP/cgi-bin" "$TEST_TMP/h" && cd "$TEST_TMP" || exit
+printf '#!/bin/sh\necho\n[ "${0##*/}" = stall ] && sleep 3\nexec yes\n' > cgi-bin/endless
+chmod +x cgi-bin/endless && ln -s endless cgi-bin/stall
+busybox httpd -f -p "127.0.0.1:$port" -h "$TEST_TMP" & server=$!
+trap 'kill "$server"; rm -rf "$TEST_TMP"' EXIT
+
 fresh && vesk install hello > /dev/null
 expect 'list, files, owner' 'vesk list; vesk files hello; vesk owner /usr/bin/hello
   vesk owner etc' <<'EOF'
@@ -30,14 +38,6 @@ usr/share/doc/hello/OLD	missing
 [status 1]
 EOF
 [ -z "${VESK_TARGET_BUILD:-}" ] || { finish; exit; }
-
-port=$((20000 + $$ % 20000))
-url=http://127.0.0.1:$port good=http://127.0.0.1:$port/w/repo
-mkdir "$TEST_TMP/cgi-bin" "$TEST_TMP/h" && cd "$TEST_TMP" || exit
-printf '#!/bin/sh\necho\n[ "${0##*/}" = stall ] && sleep 3\nexec yes\n' > cgi-bin/endless
-chmod +x cgi-bin/endless && ln -s endless cgi-bin/stall
-busybox httpd -f -p "127.0.0.1:$port" -h "$TEST_TMP" & server=$!
-trap 'kill "$server"; rm -rf "$TEST_TMP"' EXIT
 export VESK_TIMEOUT=2
 bad="mirror $url/cgi-bin/endless:"
 fresh && size=$(wc -c < "repo/$file")
