@@ -1,6 +1,6 @@
 #!/bin/sh
 # shellcheck disable=SC2016 # commands run later
-# The queries, then mirrors over HTTP: hostile ones are dropped in turn, and alone change nothing.
+# The queries; mirrors over HTTP, hostile ones dropped in turn.
 . "$VESK_SOURCE_DIR/tests/support/lib.sh"
 . "$VESK_SOURCE_DIR/tests/vesk/world.sh"
 
@@ -55,7 +55,7 @@ installed hello 2
 removed hello
 EOF
 
-hostile() { # MIRROR SETUP <<REASON: MIRROR alone is refused and changes nothing; then dropped
+hostile() { # MIRROR SETUP <<REASON: alone refused, changing nothing; then dropped
   [ -e "../$1" ] || { cp -r repo "../$1" && (cd "../$1" && eval "$2"); }
   echo "$url/$1" > root/etc/vesk/mirrors
   line="mirror $url/$1: $(cat)" before=$(snapshot)
