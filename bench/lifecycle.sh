@@ -13,9 +13,11 @@
 # written as .deb files by dpkg-deb from the same trees.
 #
 # Timed, each once, as wall time of the whole command:
-# - vesk: `vesk install REPO lifecycle`, `vesk upgrade REPO` (or a second
-#   `install REPO lifecycle` when the manager has no upgrade command),
-#   `vesk remove lifecycle`, in a scratch root;
+# - vesk: `vesk install lifecycle`, `vesk upgrade`, `vesk remove lifecycle`,
+#   in a scratch root whose only mirror is the repository directory, each
+#   after an untimed `vesk update` (a manager without update takes the
+#   repository as an argument: `install REPO lifecycle`, then `upgrade REPO`,
+#   or a second `install REPO lifecycle` when it has no upgrade command);
 # - the floor: only the vesk-io calls a manager must make, in a shell loop.
 #   Install: unpack and manifest2 of the archive, per file parents2 and
 #   prepare2 on the root and observe of the staged file, elf2 per
@@ -88,12 +90,22 @@ timed() { # VARIABLE COMMAND...: runs COMMAND, its output to the log, and sets V
 }
 
 # vesk
-upgrade="upgrade $w/repo"
 probe=$w/probe && mkdir -p "$probe"
-VESK_ROOT=$probe sh "$manager" 2>&1 | grep -q upgrade || upgrade="install $w/repo lifecycle"
-timed vesk_install sh "$manager" install "$w/repo" lifecycle
+usage=$(VESK_ROOT=$probe sh "$manager" 2>&1 || :)
+update=: install="install $w/repo lifecycle" upgrade="upgrade $w/repo"
+case $usage in
+  *update*) update="sh $manager update" install="install lifecycle" upgrade=upgrade ;;
+  *upgrade*) ;;
+  *) upgrade=$install ;;
+esac
+# shellcheck disable=SC2086 # the commands' words
+$update >> "$w/log"
+# shellcheck disable=SC2086
+timed vesk_install sh "$manager" $install
 cp "$VESK_ROOT/var/lib/vesk/owned" "$w/owned"
 mv "$w/later/"* "$w/repo/" && scratch_publish 2 >/dev/null
+# shellcheck disable=SC2086
+$update >> "$w/log"
 # shellcheck disable=SC2086 # the command's words
 timed vesk_upgrade sh "$manager" $upgrade
 timed vesk_remove sh "$manager" remove lifecycle

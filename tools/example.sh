@@ -4,8 +4,9 @@
 # programs that it installs with vesk-pack, vesk-publish and vesk under a
 # scratch prefix (cmake --install); packs the target programs with the manual
 # pages as vesk 1 and as vesk 2 (one file differs), publishes the repository
-# with throwaway keys, then installs, upgrades and removes vesk in a scratch
-# root, checking the owned-file manifest with vesk-io owned after each step.
+# with throwaway keys (the repository directory is the root's only mirror),
+# then updates, installs, upgrades and removes vesk in a scratch root, asks
+# the queries, and checks the owned-file manifest with vesk-io owned after each step.
 # Run as root.
 set -eu
 cd "$(dirname "$0")/.."
@@ -41,16 +42,22 @@ ls "$w/repo"
 
 echo
 echo "== install vesk 1"
-run vesk install "$w/repo" vesk
+run vesk update
+run vesk install vesk
 owned
+run vesk list
+run vesk info vesk
+run vesk owner /usr/bin/vesk-io
+run vesk verify vesk && echo "vesk verify: no file changed"
 
 echo
-echo "== vesk 2 (NEWS differs), published as serial 2, upgraded"
+echo "== vesk 2 (NEWS differs), published as serial 2, updated and upgraded"
 echo "vesk 2" > "$t/data/usr/share/doc/vesk/NEWS"
 a=$({ cat examples/vesk/desc; printf 'version=2\nrank=2\n'; } | scratch_pack "$t")
 echo "vesk-pack: $a"
 scratch_publish 2
-run vesk upgrade "$w/repo"
+run vesk update
+run vesk upgrade
 owned
 run cat "$VESK_ROOT/usr/share/doc/vesk/NEWS"
 

@@ -71,7 +71,7 @@ make_seeds() {
   archive=$(printf 'name=p\nversion=1\nrank=1\ndepends=-\ndescription=p\nupstream=https://p.example.org/\ndate=0\n' |
     scratch_pack "$t")
   scratch_publish 1
-  vesk install "$f/repo" p >/dev/null
+  vesk update >/dev/null && vesk install p >/dev/null
   cp "$f/repo/delegation" "$f/delegation"
   for target in manifest owned unpack elf elf2 delegation index; do mkdir -p "$f/seeds/$target"; done
   cp "$t/files" "$f/seeds/manifest/" && cp "$VESK_ROOT/var/lib/vesk/owned" "$f/seeds/owned/"

@@ -8,7 +8,8 @@
 #                       DIR/prefix (put first on PATH); writes DIR/root.key,
 #                       DIR/signer.key and the target root DIR/root (exported
 #                       as VESK_ROOT) with etc/vesk/allowed_signers and
-#                       etc/vesk/repository; makes DIR/repo; sets $abi and
+#                       etc/vesk/repository, and etc/vesk/mirrors naming
+#                       DIR/repo, its only mirror; makes DIR/repo; sets $abi and
 #                       exports VESK_NOW (the clock, unless already set)
 #   scratch_pack TREE   packs TREE into DIR/repo with its description read
 #                       from standard input; prints the archive's name
@@ -32,6 +33,7 @@ scratch_init() {
   mkdir -p "$VESK_ROOT/etc/vesk" "$scratch/repo"
   printf 'vesk-root %s\n' "$(cat "$scratch/root.key.pub")" > "$VESK_ROOT/etc/vesk/allowed_signers"
   echo "core $abi" > "$VESK_ROOT/etc/vesk/repository"
+  echo "$scratch/repo" > "$VESK_ROOT/etc/vesk/mirrors"
 }
 
 scratch_pack() {

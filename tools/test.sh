@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 started=$(date +%s)
 
 sh tools/install-packages.sh cmake make g++ clang libgtest-dev binutils coreutils tar libarchive-tools mandoc \
-  gcc-multilib g++-multilib qemu-user libclang-rt-dev openssh-client util-linux busybox-static strace
+  gcc-multilib g++-multilib qemu-user libclang-rt-dev openssh-client util-linux busybox-static strace curl
 
 echo "== host build (g++) and tests"
 cmake --preset default >/dev/null

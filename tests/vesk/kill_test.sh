@@ -28,8 +28,10 @@ finished an interrupted run" ;;
   echo "$1: $((point - 1)) kill points" >> "$TEST_TMP/counts"
 }
 expect 'every kill point of an install, an upgrade and a remove' '
-  enumerate "greet - && publish 2 && vesk install repo hello" install repo greet
-  enumerate "vesk install repo hello && greet - && hello 2 greet=1 NEW && publish 2" upgrade repo
-  enumerate "vesk install repo hello" remove hello' < /dev/null
+  enumerate "greet - && publish 2 && vesk update && vesk install hello" install greet
+  enumerate "vesk install hello && greet - && hello 2 greet=1 NEW && publish 2 &&
+    vesk update" upgrade
+  enumerate "vesk install hello" remove hello
+  enumerate "vesk install hello && publish 2" update' < /dev/null
 cat "$TEST_TMP/counts"
 finish

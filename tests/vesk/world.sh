@@ -16,12 +16,13 @@ hello() { # VERSION DEPENDS EXTRA: the program, NEWS holding VERSION, EXTRA
 }
 greet() { package greet 1 "$1" greet; }
 fresh() { cd "$TEST_TMP" && rm -rf w && cp -a base w && cd w || exit; }
+snapshot() { tar -C root --sort=name --mtime=@0 -cf - . | sha256sum; }
 state() { # records, rollback record, files, NEWS; complains where the owned list errs
   (cd root && $IO owned var/lib/vesk/owned && cut -f7 var/lib/vesk/owned | grep -v ^etc/ > ../paths
     find usr -type f | sort | cmp -s - ../paths || echo owned list differs from the tree
     awk -F '\t' '{ print $6 "  " $7 }' var/lib/vesk/owned | sha256sum -c --quiet
     find . -name '*.vesk-tmp' -o -type d ! -perm 755
-    { ls var/lib/vesk && cat var/lib/vesk/serial; } | paste -sd ' '
+    (cd var/lib/vesk && echo * && cat serial)
     find usr -type f -printf '%P %m\n' | sort
     cat usr/share/doc/hello/NEWS 2> /dev/null || :)
 }
@@ -30,8 +31,8 @@ mkdir -p "$TEST_TMP/base" && cd "$TEST_TMP/base" || exit
 mkdir -p root/etc/vesk repo greet/data/usr/local/share/greet $doc hello/data/usr/bin
 for key in root signer other; do ssh-keygen -q -t ed25519 -N '' -C $key -f $key.key; done
 printf 'vesk-root %s\n' "$(cat root.key.pub)" > root/etc/vesk/allowed_signers
-echo "core $abi" > root/etc/vesk/repository
+echo "core $abi" > root/etc/vesk/repository && echo ../repo > root/etc/vesk/mirrors
 echo format=2 > hello/meta && echo format=1 > greet/meta
 echo g > greet/data/usr/local/share/greet/README
 printf 'void _start(void){for(;;);}' | cc -m32 -static -nostdlib -x c - -o hello/data/usr/bin/hello
-hello 1 - OLD && publish 1
+hello 1 - OLD && publish 1 && vesk update
