@@ -1,11 +1,11 @@
 // vesk-io manifest, manifest2 and owned: each failure (none: a valid list) with the lists that give
-// it, read from standard input (a text starting with / names the file).
+// it on standard input (a text starting with / names the file).
 #include "harness.h"
 
 using namespace vesk::test;
 using Text = const std::string &;
 
-const std::string sha(64, 'a'), a = "usr/local/bin/a";
+const std::string sha(64, 'a'), a = "usr/local/bin/a", x76(76, 'x');
 std::string entry(Text path, Text size = "0") {
   return "f\t0755\t" + size + "\t" + sha + "\t" + path + "\n";
 }
@@ -29,9 +29,8 @@ const std::pair<std::string, Cases> commands[] = {
      {{"manifest open", {"/nonexistent"}},
       {"empty/invalid manifest", {"", "/"}},
       {"",
-       {lines(1024, entry(a)), entry(a, "33554432"),
-        sub(entry("usr/local/bin/" + std::string(76, 'x')), "0755", "0644") +
-            entry("usr/local/libexec/x") + entry("usr/local/share/x")}},
+       {lines(1021, entry(a)) + sub(entry("usr/local/bin/" + x76, "33554432"), "0755", "0644") +
+        entry("usr/local/libexec/x") + entry("usr/local/share/x")}},
       {"manifest limit/newline", {lines(1025, entry(a))}},
       {"expanded size limit", {entry(a, "33554433"), entry(a, "33554432") + entry(a + "b", "1")}},
       {"noncanonical manifest", {entry(a + "\r")}},
@@ -41,12 +40,12 @@ const std::pair<std::string, Cases> commands[] = {
       {"manifest not sorted/duplicate", {entry(a) + entry(a)}},
       {"manifest type/mode/path",
        {sub(entry(a), "f", "d"), sub(entry(a), "0755", "0600"), entry("usr/bin/a"),
-        entry("usr/local/lib/x"), entry("usr/local/bin/x" + std::string(76, 'x'))}}}},
+        entry("usr/local/lib/x"), entry("usr/local/bin/x" + x76)}}}},
     {"manifest2",
      {{"", {entry("usr/bin/A_b+c-d.e") + entry("usr/sbin/x") + entry("usr/share/vesk")}},
       {"manifest type/mode/path",
-       {entry(a), entry("usr/share/vesk/x"), entry("usr/bin/"), entry("usr/bin/a.vesk-tmp"),
-        entry("usr/bin/a@b"), entry("usr/bin/x/../y")}}}},
+       {entry(a), entry("usr/share/vesk/x"), entry("usr/bin/a.vesk-tmp"), entry("usr/bin/a@b"),
+        entry("usr/bin/x/../y")}}}},
     {"owned",
      {{"owned manifest open", {"/nonexistent"}},
       {"empty owned manifest", {"", "/"}},
@@ -54,7 +53,7 @@ const std::pair<std::string, Cases> commands[] = {
       {"owned line length", {std::string(1022, 'x') + "\n", "f"}},
       {"owned fields", {owned_with("\t-", "")}},
       {"owned type/mode", {owned_with("f", "d"), owned_with("0644", "06440")}},
-      {"owned numeric field", {owned_with("\t5", "\t00000000000"), owned_with("\t5", "\t")}},
+      {"owned numeric field", {owned_with("\t5", "\t")}},
       {"owned hash/path",
        {owned_with("\ta", "\tA"), owned(std::string(241, 'z')), owned("etc/group"),
         owned("etc/tinc/x"), owned("a/ssh_host_k"), owned("/a"), owned(""),
