@@ -14,7 +14,7 @@ std::string row(Text name, Text version, Text rank = "1", Text size = "1", Text 
          text + "\thttps://" + upstream + "\t0\n";
 }
 
-// 40189 and 797186 have one hash.
+// 40189 and 797186 have one hash: the name lookups and the duplicate rule go past a hash match.
 const std::string names = "package\thello\npackage\t40189\npackage\t797186\n";
 const std::string delegation =
     "VESK-DELEGATION\t1\t" + repository + "\t1\t1\t2000000\t" + abi_digest +
@@ -25,8 +25,8 @@ const std::string index_text = "VESK-INDEX\t2\t" + repository + "\t999999999\t" 
                                    std::string(512, 'g'), std::string(504, 'u')) +
                                row("hello", "2_11") + row("40189", "1") + row("797186", "1");
 
-// Both files filled to their byte limits with lines of 13 and 266 bytes before the x padding
-// (names padded to 58 bytes so that the last line is long enough).
+// Both files filled to their byte limits: lines of 13 and 266 bytes plus x padding (at most 58 in
+// a name, so that the last line has room).
 const std::string full_delegation = [] {
   std::string text = delegation;
   for (int n = 1000; text.size() < 16384; ++n)
