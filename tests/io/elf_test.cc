@@ -1,4 +1,4 @@
-// "elf" and "elf2" on executables built field by field and on programs of this machine's compiler.
+// "elf" and "elf2" on executables built field by field and on this machine's compiler's programs.
 #include <elf.h>
 #include <sys/mman.h>
 
@@ -57,7 +57,8 @@ TEST(Elf, FilesUnderBothFormats) {
     EXPECT_EQ(sh("cd " + t.path + " && gcc m.c " + flags).err, "") << flags;
     return read_file(t / "a.out");
   };
-  const std::string musl = "-m32 -nostdlib -e main -Wl,--no-as-needed,-I,/lib/ld-musl-i386.so.1 ";
+  const std::string musl =
+      "-m32 -nostdlib -e main -Wl,--no-as-needed,-I,/lib/ld-musl-i386.so.1 libc.so";
   cc("-m32 -shared -nostdlib -Wl,-soname,libc.so -o libc.so");
   // Page 0 of this process: a name at 4093 runs into the end of the page.
   const Exe page_end{.dynamic = libc + entry(DT_STRTAB, 0xFFC) + entry(DT_STRSZ, 99)};
@@ -102,9 +103,9 @@ TEST(Elf, FilesUnderBothFormats) {
       {"gcc glibc", cc("-m32"), "ELF interpreter size"},
       {"gcc static", cc("-m32 -static"), inv, ""},
       {"gcc static-pie", cc("-m32 -static-pie"), inv},
-      {"gcc musl", cc(musl + "libc.so"), ""},
-      {"gcc rpath", cc(musl + "libc.so -Wl,--disable-new-dtags,-rpath,/x"), forbidden},
-      {"gcc runpath", cc(musl + "libc.so -Wl,--enable-new-dtags,-rpath,/x"), forbidden}};
+      {"gcc musl", cc(musl), ""},
+      {"gcc rpath", cc(musl + " -Wl,--disable-new-dtags,-rpath,/x"), forbidden},
+      {"gcc runpath", cc(musl + " -Wl,--enable-new-dtags,-rpath,/x"), forbidden}};
   auto failure = [](const std::string &message) {
     return message.empty() ? "" : "vesk-io: " + message;
   };
