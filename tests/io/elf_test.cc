@@ -60,7 +60,7 @@ TEST(Elf, FilesUnderBothFormats) {
       "-m32 -nostdlib -e main -Wl,--no-as-needed,-I,/lib/ld-musl-i386.so.1 libc.so";
   cc("-m32 -shared -nostdlib -Wl,-soname,libc.so -o libc.so");
   const std::string inc = "incompatible ELF", inv = "invalid dynamic executable/interpreter",
-                    table = "ELF string table/dependencies",
+                    table = "ELF string table/dependencies", name = "ELF dependency string",
                     forbidden = "ELF search path/textrel forbidden",
                     foreign = "foreign ELF dependency",
                     only = "format 1 supports only libc.so ELF dependencies",
@@ -82,11 +82,12 @@ TEST(Elf, FilesUnderBothFormats) {
       {"65 needed", image({.dynamic = entry(DT_NEEDED, 1, 65)}), "ELF dependencies limit"},
       {"no needed", image({.dynamic = ""}), table},
       {"strings end past 2^32", image({.dynamic = libc + entry(DT_STRTAB, 0xFFFFFFF8)}), table},
+      {"strings past the file end", image({.dynamic = libc + entry(DT_STRTAB, 0x1FF0)}), name},
       {"needed at 9", image({.dynamic = entry(DT_NEEDED, 9)}), "ELF dependency bounds"},
       {"strings 7", image({.dynamic = libc + entry(DT_STRSZ, 7)}), only, missing},
       {"name 125 in usr/lib", image({.library = n125}), only, ""},
       {"name 126", image({.library = n126}), only, "library path length"},
-      {"name 127", image({.library = n126 + "n"}), "ELF dependency string"},
+      {"name 127", image({.library = n126 + "n"}), name},
       {"glibc", image({.library = "libc.so.6"}), only, foreign},
       {"ld-linux", image({.library = "ld-linux.so.2"}), only, foreign},
       {"library a directory", image({.library = "libdir.so"}), only, missing},
