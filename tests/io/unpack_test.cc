@@ -73,8 +73,7 @@ TEST(Unpack, EachArchiveGivesItsMessageAndLeavesItsStage) {
   const struct {
     std::string name, archive, error = "";
   } rows[] = {
-      {"number forms",
-       with(0, {.mode = "  644 \0 \0"s, .uid = "        ", .size = "000000010000"})},
+      {"number forms", with(0, {.mode = " 644\0 "s, .uid = "        ", .size = "000000010000"})},
       {"21 end blocks", tar(sample, 21), "excess tar padding"},
       {"member missing", tar({sample.begin(), sample.end() - 1}), "incomplete archive"},
       {"member after end", tar(sample, 1) + archive, "content after end marker"},
