@@ -31,30 +31,31 @@ struct Exe {
   uint32_t phoff = 52, dynamic_size = 0;  // 0: that of the section
   std::string loader = "/lib/ld-musl-i386.so.1", library = "libc.so", dynamic = libc;
 };
-std::string image(const Exe &e) {
-  const std::string strings = '\0' + e.library + '\0';
-  const std::string dynamic = entry(DT_STRTAB, 0xA00) + entry(DT_STRSZ, strings.size()) + e.dynamic;
-  const Elf32_Ehdr header{.e_ident = {0x7F, 'E', 'L', 'F', e.elf_class, ELFDATA2LSB},
-                          .e_type = e.type,
+std::string image(const Exe &exe) {
+  const std::string strings = '\0' + exe.library + '\0';
+  const std::string dynamic =
+      entry(DT_STRTAB, 0xA00) + entry(DT_STRSZ, strings.size()) + exe.dynamic;
+  const Elf32_Ehdr header{.e_ident = {0x7F, 'E', 'L', 'F', exe.elf_class, ELFDATA2LSB},
+                          .e_type = exe.type,
                           .e_machine = EM_386,
-                          .e_phoff = e.phoff,
+                          .e_phoff = exe.phoff,
                           .e_phentsize = 32,
-                          .e_phnum = e.phnum};
+                          .e_phnum = exe.phnum};
   const std::string headers = bytes(header) + segment(PT_INTERP, 0x900, 23) +
-                              segment(PT_DYNAMIC, 0xB00, e.dynamic_size ?: dynamic.size()) +
+                              segment(PT_DYNAMIC, 0xB00, exe.dynamic_size ?: dynamic.size()) +
                               segment(PT_LOAD, 0, 0x2000);
-  return pad(pad(pad(headers, 0x900) + e.loader, 0xA00) + strings, 0xB00) + dynamic;
+  return pad(pad(pad(headers, 0x900) + exe.loader, 0xA00) + strings, 0xB00) + dynamic;
 }
 
 TEST(Elf, FilesUnderBothFormats) {
-  TempDir t;  // a ROOT of 377 bytes, slashes first: ROOT/usr/lib/ and 125 bytes make 511 bytes
-  const std::string root = std::string(377 - t.path.size(), '/') + t.path;
+  TempDir dir;  // a ROOT of 377 bytes, slashes first: ROOT/usr/lib/ and 125 bytes make 511 bytes
+  const std::string root = std::string(377 - dir.path.size(), '/') + dir.path;
   const std::string n125(125, 'n'), n126(126, 'n');
   sh("cd " + root + " && mkdir -p lib/libdir.so usr/lib && touch lib/libc.so lib/" + n126 +
      " usr/lib/" + n125 + " && echo 'int main() {}' >m.c");
   auto cc = [&](const std::string &flags) {
-    EXPECT_EQ(sh("cd " + t.path + " && gcc m.c " + flags).err, "") << flags;
-    return read_file(t / "a.out");
+    EXPECT_EQ(sh("cd " + dir.path + " && gcc m.c " + flags).err, "") << flags;
+    return read_file(dir / "a.out");
   };
   const std::string musl =
       "-m32 -nostdlib -e main -Wl,--no-as-needed,-I,/lib/ld-musl-i386.so.1 libc.so";
@@ -68,7 +69,7 @@ TEST(Elf, FilesUnderBothFormats) {
   const struct {
     std::string name, file, elf, elf2 = elf;  // file: an image or "/path"
   } rows[] = {
-      {"missing", t / "none", "ELF open"},
+      {"missing", dir / "none", "ELF open"},
       {"directory", "/", "ELF read"},
       {"not ELF", "\177EL", ""},
       {"51 bytes", image({}).substr(0, 51), inc},
@@ -86,7 +87,7 @@ TEST(Elf, FilesUnderBothFormats) {
       {"needed at 9", image({.dynamic = entry(DT_NEEDED, 9)}), "ELF dependency bounds"},
       {"strings 7", image({.dynamic = libc + entry(DT_STRSZ, 7)}), only, missing},
       {"name 125 in usr/lib", image({.library = n125}), only, ""},
-      {"name 126", image({.library = n126}), only, "library path length"},
+      {"name 126, in lib/ too", image({.library = n126}), only, "library path length"},
       {"name 127", image({.library = n126 + "n"}), name},
       {"glibc", image({.library = "libc.so.6"}), only, foreign},
       {"ld-linux", image({.library = "ld-linux.so.2"}), only, foreign},
@@ -103,7 +104,7 @@ TEST(Elf, FilesUnderBothFormats) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    const std::string file = row.file[0] == '/' ? row.file : t / "f";
+    const std::string file = row.file[0] == '/' ? row.file : dir / "f";
     if (file != row.file) write_file(file, row.file);
     expect(sh("$IO elf " + file), failure(row.elf));
     expect(sh("$IO elf2 " + file + " " + root), failure(row.elf2));
