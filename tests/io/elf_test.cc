@@ -1,12 +1,9 @@
 // "elf" and "elf2" on executables built field by field and on this machine's compiler's programs.
 #include <elf.h>
-#include <sys/mman.h>
 
 #include "harness.h"
 
 using namespace vesk::test;
-
-const uint32_t base = 0x08048000;  // the loader at 0x900, the strings at 0xA00, dynamic at 0xB00
 
 template <class T>
 std::string bytes(const T &value) {
@@ -17,120 +14,84 @@ std::string entry(int tag, uint32_t value, int count = 1) {
   for (int i = 0; i < count; ++i) entries += bytes(Elf32_Dyn{tag, {value}});
   return entries;
 }
-std::string segment(uint32_t type, uint32_t offset, uint32_t address, uint32_t size) {
-  return bytes(Elf32_Phdr{type, offset, address, address, size, size, 0, 0});
+std::string segment(uint32_t type, uint32_t offset, uint32_t size) {
+  return bytes(Elf32_Phdr{type, offset, offset, offset, size, size, 0, 0});
 }
-std::string put(std::string file, size_t offset, const std::string &part) {
-  file.resize(std::max(file.size(), offset + part.size()));
-  return file.replace(offset, part.size(), part);
+std::string pad(std::string file, size_t size) {
+  file.resize(size);
+  return file;
 }
 const std::string libc = entry(DT_NEEDED, 1);
 
-// Headers PT_INTERP, PT_DYNAMIC, a PT_LOAD of all, `more`; the dynamic section is DT_STRTAB,
-// DT_STRSZ, `dynamic` to the end of the file. A size of 0 is that of the part.
+// Headers PT_INTERP, PT_DYNAMIC, a PT_LOAD of 8 KiB at 0; the loader at 0x900, the strings at
+// 0xA00, the dynamic section at 0xB00: DT_STRTAB, DT_STRSZ, `dynamic`.
 struct Exe {
   unsigned char elf_class = ELFCLASS32;
-  uint16_t type = ET_EXEC, machine = EM_386, phnum = 3;
-  uint32_t phoff = 52, interp_size = 23, dynamic_type = PT_DYNAMIC, dynamic_size = 0, load_size = 0;
-  std::string loader = "/lib/ld-musl-i386.so.1", library = "libc.so", dynamic = libc, more;
+  uint16_t type = ET_EXEC, phnum = 3;
+  uint32_t phoff = 52, dynamic_size = 0;  // 0: that of the section
+  std::string loader = "/lib/ld-musl-i386.so.1", library = "libc.so", dynamic = libc;
 };
-std::string image(const Exe &e) {
-  const std::string strings = '\0' + e.library + '\0';
+std::string image(const Exe &exe) {
+  const std::string strings = '\0' + exe.library + '\0';
   const std::string dynamic =
-      entry(DT_STRTAB, base + 0xA00) + entry(DT_STRSZ, strings.size()) + e.dynamic;
-  const uint16_t phnum = e.phnum + e.more.size() / 32;
-  const Elf32_Ehdr header{{0x7F, 'E', 'L', 'F', e.elf_class, ELFDATA2LSB, EV_CURRENT},
-                          e.type,
-                          e.machine,
-                          EV_CURRENT,
-                          0,
-                          e.phoff,
-                          0,
-                          0,
-                          52,
-                          32,
-                          phnum};
-  const std::string file =
-      bytes(header) + segment(PT_INTERP, 0x900, base + 0x900, e.interp_size) +
-      segment(e.dynamic_type, 0xB00, base + 0xB00, e.dynamic_size ?: dynamic.size()) +
-      segment(PT_LOAD, 0, base, e.load_size ?: 0xB00 + dynamic.size()) + e.more;
-  return put(put(put(file, 0x900, e.loader), 0xA00, strings), 0xB00, dynamic);
+      entry(DT_STRTAB, 0xA00) + entry(DT_STRSZ, strings.size()) + exe.dynamic;
+  const Elf32_Ehdr header{.e_ident = {0x7F, 'E', 'L', 'F', exe.elf_class, ELFDATA2LSB},
+                          .e_type = exe.type,
+                          .e_machine = EM_386,
+                          .e_phoff = exe.phoff,
+                          .e_phentsize = 32,
+                          .e_phnum = exe.phnum};
+  const std::string headers = bytes(header) + segment(PT_INTERP, 0x900, 23) +
+                              segment(PT_DYNAMIC, 0xB00, exe.dynamic_size ?: dynamic.size()) +
+                              segment(PT_LOAD, 0, 0x2000);
+  return pad(pad(pad(headers, 0x900) + exe.loader, 0xA00) + strings, 0xB00) + dynamic;
 }
 
 TEST(Elf, FilesUnderBothFormats) {
-  TempDir t;  // ROOT is 377 bytes: ROOT/usr/lib/ and a name of 125 bytes make 511 bytes
-  const std::string root = t / std::string(200, 'd') + "/" + std::string(175 - t.path.size(), 'e');
+  TempDir dir;  // a ROOT of 377 bytes, slashes first: ROOT/usr/lib/ and 125 bytes make 511 bytes
+  const std::string root = std::string(377 - dir.path.size(), '/') + dir.path;
   const std::string n125(125, 'n'), n126(126, 'n');
-  sh("mkdir -p " + root + "/lib/libdir.so " + root + "/usr/lib && cd " + root +
-     " && touch lib/libc.so lib/" + n125 + " lib/" + n126 +
-     " usr/lib/libz.so && echo 'int main(void) { return 0; }' >" + t / "m.c");
+  sh("cd " + root + " && mkdir -p lib/libdir.so usr/lib && touch lib/libc.so lib/" + n126 +
+     " usr/lib/" + n125 + " && echo 'int main() {}' >m.c");
   auto cc = [&](const std::string &flags) {
-    EXPECT_EQ(sh("cd " + t.path + " && rm -f a.out && gcc m.c -o a.out " + flags).err, "") << flags;
-    return read_file(t / "a.out");
+    EXPECT_EQ(sh("cd " + dir.path + " && gcc m.c " + flags).err, "") << flags;
+    return read_file(dir / "a.out");
   };
-  // Page 0 of this process: the strings at 4092, where "lib" runs into the page end.
-  write_file(t / "0", put(image({.dynamic = libc + entry(DT_STRSZ, 99),
-                                 .more = segment(PT_LOAD, 0x5FC, base, 0x1000)}),
-                          4092, {"\0lib", 4}));
-  ASSERT_FALSE(
-      mmap(0, 4096, PROT_READ, MAP_PRIVATE | MAP_FIXED, fileno(fopen((t / "0").c_str(), "r")), 0));
-  sh("cd " + t.path + " && gcc -m32 -shared -nostdlib -Wl,-soname,libc.so -o libc.so m.c");
   const std::string musl =
-      "-m32 -nostdlib -e main -Wl,--no-as-needed,-I,/lib/ld-musl-i386.so.1 " + t / "libc.so";
+      "-m32 -nostdlib -e main -Wl,--no-as-needed,-I,/lib/ld-musl-i386.so.1 libc.so";
+  cc("-m32 -shared -nostdlib -Wl,-soname,libc.so -o libc.so");
   const std::string inc = "incompatible ELF", inv = "invalid dynamic executable/interpreter",
                     table = "ELF string table/dependencies", name = "ELF dependency string",
                     forbidden = "ELF search path/textrel forbidden",
                     foreign = "foreign ELF dependency",
                     only = "format 1 supports only libc.so ELF dependencies",
                     missing = "ELF dependency missing from target root";
-  const std::string sample = image({});
   const struct {
-    std::string name, file, elf, elf2 = elf;
+    std::string name, file, elf, elf2 = elf;  // file: an image or "/path"
   } rows[] = {
-      // file: an image or "/path"
-      {"missing", t / "none", "ELF open"},
+      {"missing", dir / "none", "ELF open"},
       {"directory", "/", "ELF read"},
-      {"page end", "/proc/" + std::to_string(getpid()) + "/mem", "ELF read"},
-      {"not ELF",
-       "\x7F"
-       "EL",
-       ""},
-      {"51 bytes", sample.substr(0, 51), inc},
+      {"not ELF", "\177EL", ""},
+      {"51 bytes", image({}).substr(0, 51), inc},
       {"64-bit", image({.elf_class = ELFCLASS64}), inc},
       {"object", image({.type = ET_REL}), inc},
-      {"64 headers", image({.phnum = 64}), ""},
       {"65 headers", image({.phnum = 65}), "ELF program headers"},
-      {"static", image({.phnum = 0}), inv, ""},
-      {"headers cut", sample.substr(0, 147), "truncated input"},
       {"headers at 2^31", image({.phoff = 0x80000000}), "ELF seek"},
-      {"loader size", image({.interp_size = 22}), "ELF interpreter size"},
       {"glibc loader", image({.loader = "/lib/ld-linux.so.2"}), "glibc/foreign interpreter"},
-      {"no dynamic", image({.dynamic_type = PT_NOTE}), inv},
-      {"dynamic 65536", image({.dynamic = libc + entry(30, 4, 8189)}), ""},
+      {"no dynamic", image({.phnum = 1}), inv},
       {"dynamic 65537", image({.dynamic_size = 65537}), inv},
-      {"64 needed", image({.dynamic = entry(DT_NEEDED, 1, 64)}), ""},
       {"65 needed", image({.dynamic = entry(DT_NEEDED, 1, 65)}), "ELF dependencies limit"},
-      {"textrel", image({.dynamic = libc + entry(DT_TEXTREL, 0)}), forbidden},
       {"no needed", image({.dynamic = ""}), table},
-      {"strings empty", image({.dynamic = libc + entry(DT_STRSZ, 0)}), table},
-      {"strings unloaded", image({.load_size = 0xA08}), table},
-      {"strings at load end",
-       image({.load_size = 0xA08, .more = segment(PT_LOAD, 0xA00, base + 0xA00, 9)}), ""},
-      {"last load decides", image({.more = segment(PT_LOAD, 0x40, base, 0x1000)}), name},
-      {"load end past 2^32",
-       image({.dynamic = libc + entry(DT_STRTAB, 0xFFFFFF00) + entry(DT_STRSZ, 0x200),
-              .more = segment(PT_LOAD, 0, 0xFFFFF000, 0xFF0)}),
-       table},
+      {"strings end past 2^32", image({.dynamic = libc + entry(DT_STRTAB, 0xFFFFFFF8)}), table},
+      {"strings past the file end", image({.dynamic = libc + entry(DT_STRTAB, 0x1FF0)}), name},
       {"needed at 9", image({.dynamic = entry(DT_NEEDED, 9)}), "ELF dependency bounds"},
-      {"needed at 8", image({.dynamic = entry(DT_NEEDED, 8)}), name},
       {"strings 7", image({.dynamic = libc + entry(DT_STRSZ, 7)}), only, missing},
-      {"name 125", image({.library = n125}), only, ""},
-      {"name 126", image({.library = n126}), only, "library path length"},
+      {"name 125 in usr/lib", image({.library = n125}), only, ""},
+      {"name 126, in lib/ too", image({.library = n126}), only, "library path length"},
       {"name 127", image({.library = n126 + "n"}), name},
       {"glibc", image({.library = "libc.so.6"}), only, foreign},
       {"ld-linux", image({.library = "ld-linux.so.2"}), only, foreign},
-      {"usr/lib", image({.library = "libz.so"}), only, ""},
-      {"directory", image({.library = "libdir.so"}), only, missing},
+      {"library a directory", image({.library = "libdir.so"}), only, missing},
       {"gcc native", cc(""), inc},
       {"gcc glibc", cc("-m32"), "ELF interpreter size"},
       {"gcc static", cc("-m32 -static"), inv, ""},
@@ -138,11 +99,14 @@ TEST(Elf, FilesUnderBothFormats) {
       {"gcc musl", cc(musl), ""},
       {"gcc rpath", cc(musl + " -Wl,--disable-new-dtags,-rpath,/x"), forbidden},
       {"gcc runpath", cc(musl + " -Wl,--enable-new-dtags,-rpath,/x"), forbidden}};
+  auto failure = [](const std::string &message) {
+    return message.empty() ? "" : "vesk-io: " + message;
+  };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    const std::string file = row.file[0] == '/' ? row.file : t / "f";
+    const std::string file = row.file[0] == '/' ? row.file : dir / "f";
     if (file != row.file) write_file(file, row.file);
-    expect(sh("$IO elf " + file), row.elf.empty() ? "" : "vesk-io: " + row.elf);
-    expect(sh("$IO elf2 " + file + " " + root), row.elf2.empty() ? "" : "vesk-io: " + row.elf2);
+    expect(sh("$IO elf " + file), failure(row.elf));
+    expect(sh("$IO elf2 " + file + " " + root), failure(row.elf2));
   }
 }
