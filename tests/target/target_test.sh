@@ -19,14 +19,14 @@ scan() { objdump -dw --no-show-raw-insn "$1" | grep -E "$later|%[xyz]mm"; }
   return a < b; }" | gcc -m32 -O2 -march=i686 -xc -c - -o p6.o && scan p6.o >/dev/null' </dev/null
 for program in "$build/vesk-io" "$build/vesk-index"; do
   ! nm "$program" | grep -qE '__asan_init|__gcov_' || continue # instrumented: runtimes of its own
-  expect "$program: loader, libraries, no C++ runtime, no heap" 'readelf -lWd "$program" |
+  expect "${program##*/}: loader, libraries, no C++ runtime, no heap" 'readelf -lWd "$program" |
     grep -oE "interpreter: /lib/ld-musl.*|library: .*|R(UN)?PATH|TEXTREL"
     ! (nm -D "$program"; nm "$program") 2>&1 |
     grep -E "_Zn[wa]|__cxa_guard|_personality|_ZSt|GLIBCXX| [Uw] (malloc|calloc|realloc)\b"' <linked
   [ -n "$target" ] || continue
-  expect "$program: Pentium MMX code" '! scan "$program"' </dev/null
-  expect "$program: judged" '$IO elf "$program"; $IO elf2 "$program" .' <judged
-  [ "$static" = 0 ] || expect "$program: stripped under 64 KiB" \
+  expect "${program##*/}: Pentium MMX code" '! scan "$program"' </dev/null
+  expect "${program##*/}: judged" '$IO elf "$program"; $IO elf2 "$program" .' <judged
+  [ "$static" = 0 ] || expect "${program##*/}: stripped under 64 KiB" \
     'strip -o s "$program" && [ "$(wc -c <s)" -lt 65536 ]' </dev/null
 done
 finish
