@@ -2,23 +2,16 @@
 # shellcheck shell=sh source-path=SCRIPTDIR disable=SC2016,SC2086
 . "${0%/*}/../support/lib.sh"
 set -e
-
-check() { # TITLE COMMANDS [MESSAGE]: silent success, or MESSAGE of vesk-io and status 1
-  : >"$TEST_TMP/want"
-  [ -z "${3:-}" ] || printf 'vesk-io: %s\n[status 1]\n' "$3" >"$TEST_TMP/want"
-  expect "$1" "$2" <"$TEST_TMP/want"
-}
-tree=$TEST_TMP/tree
-mkdir -p "$tree/usr/local/bin" "$tree/usr/bin"
-cd "$tree/usr/bin"
+cd "$TEST_TMP" && mkdir -p p/data/usr/local/bin tree/usr/local/bin tree/usr/bin tree/mnt/data
+echo format=1 >p/meta && head -c 600 /dev/zero >p/data/usr/local/bin/hello
+VESK_IO=$IO sh "$VESK_SOURCE_DIR/manager/vesk-pack" p . >/dev/null && mv ./*.vesk package
+cd tree/usr/bin
 echo x >../local/bin/tool && echo hello >tool && ln tool hard && ln -s '!tool~' soft && mkfifo fifo
 truncate -s 5G odd && chown 1234:5678 odd && chmod 4755 odd
 ln -s 'a b' space && ln -s "$(printf 'a\177')" del
 ln -s "/$(printf %0253d 0)" l254 && ln -s "$(printf %0255d 0)" l255
-ln -s bin ../local/share && ln -s usr ../../to-usr && ln -s "$tree" ../../self
-cd "$TEST_TMP" && mkdir -p p/data/usr/local/bin && echo format=1 >p/meta
-head -c 600 /dev/zero >p/data/usr/local/bin/hello
-VESK_IO=$IO sh "$VESK_SOURCE_DIR/manager/vesk-pack" p . >/dev/null && mv ./*.vesk package
+ln -s bin ../local/share && ln -s usr ../../to-usr && ln -s . ../../self
+cd ../.. && mount -o mode=755 -t tmpfs tmpfs mnt/data
 # io WORDS: vesk-io with the package on its input; nobody GID WORDS: the same as uid 65534.
 package=$TEST_TMP/package
 io() { $IO "$@" <"$package"; }
@@ -26,21 +19,24 @@ nobody() {
   gid=$1 && shift && setpriv --reuid=65534 --regid="$gid" --clear-groups $IO "$@" <"$package"
 }
 
-cd "$tree"
+# COMMANDS|MESSAGE: run in a fresh 0755 directory in the tree, silent or MESSAGE and status 1.
 usage='usage: vesk-io unpack | elf FILE | manifest FILE | parents ROOT PATH'
-for words in '' 'stat --format %u .' 'observe .' 'owned . .'; do
-  check "${words:-no words}" "\$IO $words" "$usage"
-done
-# COMMANDS|MESSAGE, run in a fresh 0755 directory in the tree.
 while IFS='|' read -r commands message; do
-  check "$commands" "cd \$(mktemp -d -p .) && chmod 0755 . && $commands" ${message:+"$message"}
+  [ "$message" != usage ] || message=$usage
+  : >"$TEST_TMP/want"
+  [ -z "$message" ] || printf 'vesk-io: %s\n[status 1]\n' "$message" >"$TEST_TMP/want"
+  expect "$commands" "cd \$(mktemp -d -p .) && chmod 0755 . && $commands" <"$TEST_TMP/want"
 done <<'EOF'
+io|usage
+io stat --format %u .|usage
+io observe .|usage
+io owned . .|usage
 io parents .. usr/local/bin/tool|
 io parents .. usr/local/bin/new/x|
+umask 0 && io prepare2 . usr/libexec/x/y && find usr/libexec/x usr ! -perm 755|
 io prepare2 .. usr/bin/hard|target link/type forbidden
 io parents2 .. usr/bin/soft|target link/type forbidden
 io parents .. usr/bin/tool|invalid managed path
-io parents2 .. usr/local/bin/tool|invalid managed path
 io prepare ../self usr/local/bin/x|root open
 io prepare .. usr/local/share/x|unsafe parent
 io observe .. usr/bin/l255|observed link size
@@ -58,6 +54,7 @@ chown 1000 . && io unpack|unsafe root directory
 chmod 0775 . && chgrp 1000 . && io unpack|unsafe root directory
 chmod 0775 . && io unpack|
 mkdir -p -m 0777 data/usr/local && io unpack|unsafe parent ownership/mode
+cd ../mnt && io unpack|unsafe parent ownership/mode
 chmod 0775 . && nobody 0 unpack|unsafe parent ownership/mode
 chmod 0700 . && nobody 1000 unpack|stage open
 trap '' XFSZ && ulimit -f 1 && io unpack|payload write
@@ -66,15 +63,7 @@ nobody 1000 prepare . usr/local/share/x|mkdirat
 chmod 07755 . && chgrp 1000 . && io stat -c safe .|
 chmod 1777 . && io stat -c safe .|untrusted directory owner/mode
 EOF
-mkdir -p mount/data && mount -o mode=755 -t tmpfs tmpfs mount/data
-check 'data on another device' 'cd mount && io unpack' 'unsafe parent ownership/mode'
-umount mount/data
-# "prepare" makes the missing parents 0755 (umask 0 hides no bit).
-expect 'prepare makes parents' 'umask 0 && $IO prepare2 . usr/libexec/x/y &&
-  find usr/libexec -printf "%m %p\n"' <<'EOF'
-755 usr/libexec
-755 usr/libexec/x
-EOF
+umount mnt/data
 cd usr/bin
 for name in odd soft l254; do
   for format in %u %a %s %u:%g; do
