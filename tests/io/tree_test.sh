@@ -97,7 +97,7 @@ runs=40
 for decoy in 'ln -s "$PWD/o" d' 'cp -a o d && chown 1000 d' 'cp -a o d && chmod 0777 d'; do
   for case in 'data/usr/local unpack' 'usr/local prepare . usr/local/bin/new/x' \
     'usr prepare2 . usr/bin/new/x' 'usr/local observe . usr/local/bin/seen'; do
-    expect "$decoy / $case" "cd \$(mktemp -d -p .) && chmod 0755 . && race '$decoy' $case" </dev/null
+    expect "$decoy / $case" "cd \$(mktemp -d -p .) && chmod 755 . && race '$decoy' $case" </dev/null
   done
 done
 finish

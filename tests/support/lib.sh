@@ -8,8 +8,7 @@
 # A failing case prints its title and the difference as the mutation tool reads a named row.
 # $IO and $INDEX are this build's programs, or what VESK_IO and VESK_INDEX name.
 set -u
-IO=${VESK_IO:-$VESK_BINARY_DIR/vesk-io} INDEX=${VESK_INDEX:-$VESK_BINARY_DIR/vesk-index}
-export IO INDEX
+export IO="${VESK_IO:-$VESK_BINARY_DIR/vesk-io}" INDEX="${VESK_INDEX:-$VESK_BINARY_DIR/vesk-index}"
 case_count=0 failed=0
 TEST_TMP=$(mktemp -d /tmp/vesk-test.XXXXXX)
 chmod 0755 "$TEST_TMP"
@@ -24,7 +23,8 @@ expect() { # TITLE COMMANDS <<TRANSCRIPT
   [ -z "${VESK_STDERR_LOG:-}" ] || cat "$TEST_TMP/.got" >>"$VESK_STDERR_LOG"
   cmp -s "$TEST_TMP/.want" "$TEST_TMP/.got" && return 0
   failed=$((failed + 1))
-  printf '%s:%d: Failure\nGoogle Test trace:\n%s:%d: %s\n' "$0" "$case_count" "$0" "$case_count" "$1"
+  where=$0:$case_count
+  printf '%s: Failure\nGoogle Test trace:\n%s: %s\n' "$where" "$where" "$1"
   diff -u "$TEST_TMP/.want" "$TEST_TMP/.got" | tail -n +3
 }
 
