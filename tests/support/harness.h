@@ -39,8 +39,8 @@ inline Run sh(const string &command, const string &input = "") {
   TempDir t;
   write_file(t / "in", input);
   const int status =
-      system(("export IO=${VESK_IO:-" VESK_BINARY_DIR
-              "/vesk-io} INDEX=${VESK_INDEX:-" VESK_BINARY_DIR "/vesk-index}\nexec <" +
+      system(("export IO=\"${VESK_IO:-" VESK_BINARY_DIR
+              "/vesk-io}\" INDEX=\"${VESK_INDEX:-" VESK_BINARY_DIR "/vesk-index}\"\nexec <" +
               t / "in" + " >" + t / "out" + " 2>" + t / "err" + "\n" + command)
                  .c_str());
   Run run{WIFEXITED(status) ? WEXITSTATUS(status) : 128, read_file(t / "out"),
