@@ -1,23 +1,14 @@
 # shellcheck shell=sh
-# Shell test plumbing, sourced by the tests/*/*_test.sh scripts that ctest runs.
-# A case is a title, commands, and the exact transcript they must produce:
-#
+# Shell test plumbing. A case is a title, commands, and the exact transcript they must produce
+# (standard output and error as they interleave, then "[status N]" when N is not 0):
 #   expect 'a tampered package is refused' 'vesk install hello' <<'EOF'
 #   refused at package: hello: SHA-256 differs from the index
 #   [status 1]
 #   EOF
-#
-# The transcript is standard output and standard error as they interleave,
-# then "[status N]" when the status is not 0. A failing case prints its title
-# and the difference (in the form the mutation tool reads as a named row);
-# `finish` ends the script with status 1 if any case failed.
-# $IO and $INDEX run the programs under test: VESK_IO and VESK_INDEX in the
-# environment name other builds (an emulator in front included), else the
-# build's own, which ctest passes as VESK_IO_PROGRAM and VESK_INDEX_PROGRAM.
-# VESK_STDERR_LOG, when set, collects every transcript (the message check).
+# A failing case prints its title and the difference as the mutation tool reads a named row.
+# $IO and $INDEX are this build's programs, or what VESK_IO and VESK_INDEX name.
 set -u
-IO=${VESK_IO:-$VESK_IO_PROGRAM} INDEX=${VESK_INDEX:-$VESK_INDEX_PROGRAM}
-export IO INDEX
+export IO="${VESK_IO:-$VESK_BINARY_DIR/vesk-io}" INDEX="${VESK_INDEX:-$VESK_BINARY_DIR/vesk-index}"
 case_count=0 failed=0
 TEST_TMP=$(mktemp -d /tmp/vesk-test.XXXXXX)
 chmod 0755 "$TEST_TMP"
@@ -26,16 +17,15 @@ echo "[ RUN      ] ${0##*/}"
 
 expect() { # TITLE COMMANDS <<TRANSCRIPT
   case_count=$((case_count + 1))
-  cat > "$TEST_TMP/.expected"
-  status=0
-  (eval "$2") > "$TEST_TMP/.actual" 2>&1 || status=$?
-  [ "$status" -eq 0 ] || echo "[status $status]" >> "$TEST_TMP/.actual"
-  # A coverage run collects every transcript to see which failure messages the suite produced.
-  [ -z "${VESK_STDERR_LOG:-}" ] || cat "$TEST_TMP/.actual" >> "$VESK_STDERR_LOG"
-  cmp -s "$TEST_TMP/.expected" "$TEST_TMP/.actual" && return 0
+  cat >"$TEST_TMP/.want"
+  { (eval "$2") 2>&1 || echo "[status $?]"; } >"$TEST_TMP/.got"
+  # The coverage run's message check reads every transcript.
+  [ -z "${VESK_STDERR_LOG:-}" ] || cat "$TEST_TMP/.got" >>"$VESK_STDERR_LOG"
+  cmp -s "$TEST_TMP/.want" "$TEST_TMP/.got" && return 0
   failed=$((failed + 1))
-  printf '%s:%d: Failure\nGoogle Test trace:\n%s:%d: %s\n' "$0" "$case_count" "$0" "$case_count" "$1"
-  diff -u "$TEST_TMP/.expected" "$TEST_TMP/.actual" | tail -n +3
+  where=$0:$case_count
+  printf '%s: Failure\nGoogle Test trace:\n%s: %s\n' "$where" "$where" "$1"
+  diff -u "$TEST_TMP/.want" "$TEST_TMP/.got" | tail -n +3
 }
 
 finish() {
