@@ -26,8 +26,8 @@ const std::string libc = entry(DT_NEEDED, 1);
 // Headers PT_INTERP, PT_DYNAMIC, a PT_LOAD of 8 KiB at 0; the loader at 0x900, the strings at
 // 0xA00, the dynamic section at 0xB00: DT_STRTAB, DT_STRSZ, `dynamic`.
 struct Exe {
-  unsigned char elf_class = ELFCLASS32;
-  uint16_t type = ET_EXEC, phnum = 3;
+  unsigned char elf_class = ELFCLASS32, data = ELFDATA2LSB;
+  uint16_t type = ET_EXEC, machine = EM_386, phentsize = 32, phnum = 3;
   uint32_t phoff = 52, dynamic_size = 0;  // 0: that of the section
   std::string loader = "/lib/ld-musl-i386.so.1", library = "libc.so", dynamic = libc;
 };
@@ -35,11 +35,11 @@ std::string image(const Exe &exe) {
   const std::string strings = '\0' + exe.library + '\0';
   const std::string dynamic =
       entry(DT_STRTAB, 0xA00) + entry(DT_STRSZ, strings.size()) + exe.dynamic;
-  const Elf32_Ehdr header{.e_ident = {0x7F, 'E', 'L', 'F', exe.elf_class, ELFDATA2LSB},
+  const Elf32_Ehdr header{.e_ident = {0x7F, 'E', 'L', 'F', exe.elf_class, exe.data},
                           .e_type = exe.type,
-                          .e_machine = EM_386,
+                          .e_machine = exe.machine,
                           .e_phoff = exe.phoff,
-                          .e_phentsize = 32,
+                          .e_phentsize = exe.phentsize,
                           .e_phnum = exe.phnum};
   const std::string headers = bytes(header) + segment(PT_INTERP, 0x900, 23) +
                               segment(PT_DYNAMIC, 0xB00, exe.dynamic_size ?: dynamic.size()) +
@@ -74,7 +74,10 @@ TEST(Elf, FilesUnderBothFormats) {
       {"not ELF", "\177EL", ""},
       {"51 bytes", image({}).substr(0, 51), inc},
       {"64-bit", image({.elf_class = ELFCLASS64}), inc},
+      {"big-endian", image({.data = ELFDATA2MSB}), inc},
+      {"ARM", image({.machine = EM_ARM}), inc},
       {"object", image({.type = ET_REL}), inc},
+      {"header entries of 40 bytes", image({.phentsize = 40}), "ELF program headers"},
       {"65 headers", image({.phnum = 65}), "ELF program headers"},
       {"headers at 2^31", image({.phoff = 0x80000000}), "ELF seek"},
       {"glibc loader", image({.loader = "/lib/ld-linux.so.2"}), "glibc/foreign interpreter"},
@@ -82,6 +85,7 @@ TEST(Elf, FilesUnderBothFormats) {
       {"dynamic 65537", image({.dynamic_size = 65537}), inv},
       {"65 needed", image({.dynamic = entry(DT_NEEDED, 1, 65)}), "ELF dependencies limit"},
       {"no needed", image({.dynamic = ""}), table},
+      {"strings empty", image({.dynamic = libc + entry(DT_STRSZ, 0)}), table},
       {"strings end past 2^32", image({.dynamic = libc + entry(DT_STRTAB, 0xFFFFFFF8)}), table},
       {"strings past the file end", image({.dynamic = libc + entry(DT_STRTAB, 0x1FF0)}), name},
       {"needed at 9", image({.dynamic = entry(DT_NEEDED, 9)}), "ELF dependency bounds"},
@@ -91,6 +95,7 @@ TEST(Elf, FilesUnderBothFormats) {
       {"name 127", image({.library = n126 + "n"}), name},
       {"glibc", image({.library = "libc.so.6"}), only, foreign},
       {"ld-linux", image({.library = "ld-linux.so.2"}), only, foreign},
+      {"a path", image({.library = "x/libc.so"}), only, foreign},
       {"library a directory", image({.library = "libdir.so"}), only, missing},
       {"gcc native", cc(""), inc},
       {"gcc glibc", cc("-m32"), "ELF interpreter size"},

@@ -6,15 +6,15 @@ using namespace std::string_literals;
 
 // Header fields NUL-filled (an empty size: the data's), the checksum plus `skew`, the data.
 struct Member {
-  std::string name, mode = "644", data, uid = "0", gid = "0", size, type = "0", magic = "ustar",
-                    version = "00";
+  std::string name, mode = "644", data, uid = "0", gid = "0", size, type = "0", link,
+                    magic = "ustar", version = "00", prefix;
   int skew = 0;
 };
 using Members = std::vector<Member>;
 const std::pair<std::string Member::*, int> kFields[] = {
-    {&Member::name, 0},   {&Member::mode, 100},  {&Member::data, 512},
-    {&Member::uid, 108},  {&Member::gid, 116},   {&Member::size, 124},
-    {&Member::type, 156}, {&Member::magic, 257}, {&Member::version, 263}};
+    {&Member::name, 0},    {&Member::mode, 100},    {&Member::data, 512},  {&Member::uid, 108},
+    {&Member::gid, 116},   {&Member::size, 124},    {&Member::type, 156},  {&Member::link, 157},
+    {&Member::magic, 257}, {&Member::version, 263}, {&Member::prefix, 345}};
 
 std::string tar(Members members, int end_blocks = 2) {
   std::string archive;
@@ -76,19 +76,27 @@ TEST(Unpack, EachArchiveGivesItsMessageAndLeavesItsStage) {
       {"number forms", with(0, {.mode = " 644\0 "s, .uid = "        ", .size = "000000010000"})},
       {"21 end blocks", tar(sample, 21), "excess tar padding"},
       {"member missing", tar({sample.begin(), sample.end() - 1}), "incomplete archive"},
+      {"1 end block", tar(sample, 1), "incomplete archive"},
       {"member after end", tar(sample, 1) + archive, "content after end marker"},
       {"header cut", archive + std::string(511, '\0'), "truncated header"},
       {"data cut", archive.substr(0, archive.size() - 5000), "truncated input"},
       {"padding", with(2, {.data = "hello\nx", .size = "6"}), "nonzero padding"},
       {"signed sum", with(0, {.name = "meta\xFF\xFE", .skew = -512}), "tar header checksum"},
       {"GNU magic", with(0, {.magic = "ustar ", .version = " "}), "ustar required"},
+      {"version 01", with(0, {.version = "01"}), "ustar required"},
       {"symlink", with(2, {.type = "2"}), "links/extensions/types forbidden"},
+      {"link name", with(2, {.link = "x"}), "links/extensions/types forbidden"},
+      {"name prefix", with(2, {.prefix = "x"}), "links/extensions/types forbidden"},
       {"name 100", with(0, {std::string(100, 'm')}), "links/extensions/types forbidden"},
       {"name 99", with(0, {std::string(99, 'm')}), "unexpected/unsafe archive path"},
       {"base-256", with(2, {.size = "\x80\0\x06"s}), "invalid tar number"},
       {"size 2^31", with(0, {.size = "2000000010"}), "tar number too large"},
+      {"uid", with(2, {.uid = "1750"}), "non-root archive owner"},
       {"gid", with(2, {.gid = "1750"}), "non-root archive owner"},
       {"setuid", with(2, {.mode = "4755"}), "payload size/mode mismatch"},
+      {"size not the manifest's", with(2, {.data = "hi\n"}), "payload size/mode mismatch"},
+      {"files mode 600", with(1, {.mode = "600"}), "files limit/mode"},
+      {"meta mode 600", with(0, {.mode = "600"}), "meta limit/mode"},
       {"files 262144", with(1, {.data = std::string(262144, 'x')}), "manifest limit/newline"},
       {"files 262145", with(1, {.data = std::string(262145, 'x')}), "files limit/mode"},
       {"meta 4097", tar(pkg(kMeta + "m")), "meta limit/mode"},
