@@ -12,10 +12,7 @@ for shell in "env PATH=$TEST_TMP/bb busybox sh" sh; do
 installed hello 1
 delegation delegation.sig hello.owned hello.row index index.sig owned serial
 1 1
-bin/hello 755
-share/doc/hello/NEWS 644
-share/doc/hello/OLD 644
-1
+bin/hello:755 share/doc/hello/NEWS:644 share/doc/hello/OLD:644
 EOF
   expect "upgrade, pulling a dependency ($shell)" 'greet - && hello 2 greet=1 NEW && publish 2 &&
     vesk update > /dev/null && vesk upgrade && vesk upgrade && state' <<'EOF'
@@ -25,59 +22,44 @@ greet 1 is installed
 hello 2 is installed
 delegation delegation.sig greet.owned greet.row hello.owned hello.row index index.sig owned serial
 1 2
-bin/hello 755
-local/share/greet/README 644
-share/doc/hello/NEW 644
-share/doc/hello/NEWS 644
-2
+bin/hello:755 local/share/greet/README:644 share/doc/hello/NEW:644 share/doc/hello/NEWS:644
 EOF
   expect "remove ($shell)" 'vesk remove hello && state' <<'EOF'
 removed hello
 delegation delegation.sig greet.owned greet.row index index.sig owned serial
 1 2
-local/share/greet/README 644
+local/share/greet/README:644
 EOF
 done
 
-refused() { # TITLE SETUP [COMMAND] <<MESSAGE: COMMAND fails with status 1 and changes nothing
+refused() { # TITLE SETUP COMMAND STEP:REASON...: COMMAND fails with status 1, changing nothing
   fresh && vesk install hello > /dev/null && eval "$2" > /dev/null
-  vesk update > /dev/null 2>&1; before=$(snapshot)
-  expect "$1" "${3:-vesk install hello}; status=\$?; [ \$status = 1 ] || echo status \$status
-    [ \"\$(snapshot)\" = '$before' ] || echo root changed"
+  vesk update > /dev/null 2>&1; before=$(snapshot) title=$1 command=$3 && shift 3
+  expect "$title" "$command; [ \$? = 1 ] || echo status not 1
+    [ \"\$(snapshot)\" = '$before' ] || echo root changed" <<EOF
+$(printf 'refused at %s\n' "$@")
+EOF
 }
-refused 'a delegation of another root key' 'rm repo/delegation.sig &&
-  ssh-keygen -q -Y sign -f other.key -n vesk repo/delegation' 'vesk update' <<'EOF'
-mirror ../repo: not signed by the pinned root key
-refused at update: no good mirror
-EOF
-refused 'an index that expired since the update' : 'VESK_NOW=99999 vesk install hello' <<'EOF'
-refused at index: vesk-index: delegation time/epoch
-EOF
-refused 'a dependency missing from the index' 'hello 2 greet=1 NEW && publish 2' <<'EOF'
-refused at resolve: no greet version 1 in the index
-EOF
-refused 'a dependency cycle' 'greet hello=2 && hello 2 greet=1 NEW && publish 2' <<'EOF'
-refused at resolve: dependency cycle
-EOF
+refused 'an index that expired since the update' : 'VESK_NOW=99999 vesk install hello' \
+  'index: vesk-index: delegation time/epoch'
+refused 'a dependency missing from the index' 'hello 2 greet=1 NEW && publish 2' \
+  'vesk install hello' 'resolve: no greet version 1 in the index'
+refused 'a dependency cycle' 'greet hello=2 && hello 2 greet=1 NEW && publish 2' \
+  'vesk install hello' 'resolve: dependency cycle'
 refused 'files changed since they were installed' 'echo 3 >> root/usr/bin/hello &&
-  hello 2 - OLD && publish 2' 'vesk upgrade; vesk remove hello' <<'EOF'
-refused at upgrade: usr/bin/hello changed since it was installed
-refused at remove: usr/bin/hello changed since it was installed
-EOF
+  hello 2 - OLD && publish 2' 'vesk upgrade; vesk remove hello' \
+  'upgrade: usr/bin/hello changed since it was installed' \
+  'remove: usr/bin/hello changed since it was installed'
 refused 'a file the package does not own' 'hello 2 - NEW && publish 2 &&
-  echo mine > root/usr/share/doc/hello/NEW' <<'EOF'
-refused at install: usr/share/doc/hello/NEW is not hello's
-EOF
+  echo mine > root/usr/share/doc/hello/NEW' 'vesk install hello' \
+  'install: usr/share/doc/hello/NEW is not hello'\''s'
 refused 'two packages of one run that ship one path' 'greet - && echo 2 >> greet/meta &&
-  package clash 1 - greet && publish 2' 'vesk install greet clash' <<'EOF'
-refused at install: usr/local/share/greet/README is shipped by both greet and clash
-EOF
+  package clash 1 - greet && publish 2' 'vesk install greet clash' \
+  'install: usr/local/share/greet/README is shipped by both greet and clash'
 refused 'a run that leaves a dependent without its dependency' 'package beta 1 hello=1 greet &&
   publish 2 && vesk update && vesk install beta && hello 2 - NEW && publish 3' \
-  'vesk install hello; vesk remove hello' <<'EOF'
-refused at depends: beta needs hello=1
-refused at depends: beta needs hello=1
-EOF
+  'vesk install hello; vesk remove hello' 'depends: beta needs hello=1' \
+  'depends: beta needs hello=1'
 expect 'unless the same run upgrades the dependent' 'echo 2 >> greet/meta &&
   package beta 2 hello=2 greet && publish 4 && vesk update > /dev/null &&
   vesk install hello beta' <<'EOF'

@@ -2,29 +2,26 @@
 # The manager's world, built once: keys, a root pinning the repository, the trees hello (a static
 # i386 program, two texts) and greet. `fresh` starts a case in a copy of it.
 tools=$VESK_SOURCE_DIR/manager
-pack=$tools/vesk-pack publish=$tools/vesk-publish
 export VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 VESK_ROOT=root
 abi=$(echo abi | sha256sum | cut -c1-64) doc=hello/data/usr/share/doc/hello shell=sh
 vesk() { (umask 077 && $shell "$tools/vesk" "$@"); }
-package() { # NAME VERSION DEPENDS TREE (rank VERSION)
-  file=$(sh "$pack" "$4" repo) && printf '%s\n' "name=$1" "version=$2" "rank=$2" "depends=$3" \
-    description=d upstream=https://e.org date=9 > "repo/${file%.vesk}.desc"
+package() { # NAME VERSION DEPENDS TREE (rank VERSION); the last line has no line feed
+  file=$(sh "$tools/vesk-pack" "$4" repo) && printf '%s\n' "name=$1" "version=$2" "rank=$2" \
+    description=d upstream=https://e.org date=9 "depends=$3" | head -c -1 > "repo/${file%.*}.desc"
 }
-publish() { sh "$publish" core "$abi" 1 "$1" 1000 9999 root.key signer.key repo; }
+publish() { sh "$tools/vesk-publish" core "$abi" 1 "$1" 1000 9999 root.key signer.key repo; }
 hello() { # VERSION DEPENDS EXTRA: the program, NEWS holding VERSION, EXTRA
   rm -f "$doc"/* && echo "$1" > "$doc/NEWS" && echo x > "$doc/$3" && package hello "$1" "$2" hello
 }
 greet() { package greet 1 "$1" greet; }
 fresh() { cd "$TEST_TMP" && rm -rf w && cp -a base w && cd w || exit; }
 snapshot() { tar -C root --sort=name --mtime=@0 -cf - . | sha256sum; }
-state() { # records, rollback record, files, NEWS; complains where the owned list errs
+state() { # records, rollback record, files and modes; complains where the owned list errs
   (cd root && $IO owned var/lib/vesk/owned && cut -f7 var/lib/vesk/owned | grep -v ^etc/ > ../paths
     find usr -type f | sort | cmp -s - ../paths || echo owned list differs from the tree
     awk -F '\t' '{ print $6 "  " $7 }' var/lib/vesk/owned | sha256sum -c --quiet
     find . -name '*.vesk-tmp' -o -type d ! -perm 755
-    (cd var/lib/vesk && echo * && cat serial)
-    find usr -type f -printf '%P %m\n' | sort
-    cat usr/share/doc/hello/NEWS 2> /dev/null || :)
+    (cd var/lib/vesk && echo * && cat serial) && find usr -type f -printf '%P:%m\n' | sort | xargs)
 }
 
 mkdir -p "$TEST_TMP/base" && cd "$TEST_TMP/base" || exit
