@@ -13,19 +13,16 @@ busybox httpd -f -p "127.0.0.1:$port" -h "$TEST_TMP" & server=$!
 trap 'kill "$server"; rm -rf "$TEST_TMP"' EXIT
 
 fresh && vesk install hello > /dev/null
-expect 'list, files, owner' 'vesk list; vesk files hello; vesk owner /usr/bin/hello
-  vesk owner etc' <<'EOF'
+expect 'the queries' 'vesk list; vesk files hello; vesk owner /usr/bin/hello
+  vesk info hello | grep dep; vesk search HEL; vesk owner etc; vesk info nil' <<'EOF'
 hello	1
 usr/bin/hello
 usr/share/doc/hello/NEWS
 usr/share/doc/hello/OLD
 hello
-refused at owner: etc belongs to no package
-[status 1]
-EOF
-expect 'info, search' 'vesk info hello | grep dep; vesk search HEL; vesk info nil' <<'EOF'
 depends	-
 hello	1	d
+refused at owner: etc belongs to no package
 refused at info: no nil in the index
 [status 1]
 EOF
@@ -55,10 +52,10 @@ installed hello 2
 removed hello
 EOF
 
-hostile() { # MIRROR SETUP <<REASON: alone refused, changing nothing; then dropped
+hostile() { # MIRROR SETUP REASON: alone refused, changing nothing; then dropped
   [ -e "../$1" ] || { cp -r repo "../$1" && (cd "../$1" && eval "$2"); }
   echo "$url/$1" > root/etc/vesk/mirrors
-  line="mirror $url/$1: $(cat)" before=$(snapshot)
+  line="mirror $url/$1: $3" before=$(snapshot)
   expect "$1" "vesk $run; [ \"\$(snapshot)\" = '$before' ] || echo root changed
     echo $good >> root/etc/vesk/mirrors && vesk $run" <<EOF
 $line
@@ -69,25 +66,14 @@ EOF
 }
 fresh && cp -r repo ../h/old && hello 2 - NEW && publish 2 && vesk update > /dev/null
 refusal='update: no good mirror' done="updated to epoch 1 serial 2 from $good" run=update
-hostile cgi-bin/endless <<'EOF'
-delegation: more than 16384 bytes
-EOF
-hostile cgi-bin/stall <<'EOF'
-delegation: not done in 2 seconds
-EOF
-hostile h/old <<'EOF'
-epoch 1 serial 1 is older than epoch 1 serial 2
-EOF
-hostile h/wrong 'rm index.sig && ssh-keygen -q -Y sign -f ../../w/other.key -n vesk index' <<'EOF'
-not signed by the delegation's signer
-EOF
-hostile h/short 'truncate -s -1 index' <<'EOF'
-not signed by the delegation's signer
-EOF
+hostile cgi-bin/endless : 'delegation: more than 16384 bytes'
+hostile cgi-bin/stall : 'delegation: not done in 2 seconds'
+hostile h/old : 'epoch 1 serial 1 is older than epoch 1 serial 2'
+hostile h/wrong 'rm index.sig && ssh-keygen -q -Y sign -f ../../w/other.key -n vesk index' \
+  "not signed by the delegation's signer"
+hostile h/short 'truncate -s -1 index' "not signed by the delegation's signer"
 while read -r meta limit fate; do # a signature may end in padding
-  hostile "h/$meta-over" "truncate -s $((limit + 1)) $meta" <<EOF
-$meta: more than $limit bytes
-EOF
+  hostile "h/$meta-over" "truncate -s $((limit + 1)) $meta" "$meta: more than $limit bytes"
   cp -r repo "../h/$meta" && truncate -s "$limit" "../h/$meta/$meta"
   expect "$meta at its limit" "echo $url/h/$meta > root/etc/vesk/mirrors && vesk update 2>&1 |
     sed -n 1p" <<EOF
@@ -101,13 +87,8 @@ index.sig 4096 updated to epoch 1 serial 2 from $url/h/index.sig
 EOF
 refusal='package: hello: no good mirror' done="installed hello 2
 removed hello" run='install hello && vesk remove hello'
-hostile h/truncated "truncate -s -9 $file" <<'EOF'
-hello: size differs from the index
-EOF
-hostile h/longer "echo >> $file" <<EOF
-hello: more than $size bytes
-EOF
-hostile h/changed "printf x | dd of=$file bs=1 seek=700 conv=notrunc 2> /dev/null" <<'EOF'
-hello: SHA-256 differs from the index
-EOF
+hostile h/truncated "truncate -s -9 $file" 'hello: size differs from the index'
+hostile h/longer "echo >> $file" "hello: more than $size bytes"
+hostile h/changed "printf x | dd of=$file bs=1 seek=700 conv=notrunc 2> /dev/null" \
+  'hello: SHA-256 differs from the index'
 finish

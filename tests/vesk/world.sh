@@ -3,7 +3,7 @@
 # i386 program, two texts) and greet. `fresh` starts a case in a copy of it.
 tools=$VESK_SOURCE_DIR/manager
 export VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 VESK_ROOT=root
-abi=$(echo abi | sha256sum | cut -c1-64) doc=hello/data/usr/share/doc/hello shell=sh
+abi=$(printf %064d 0) doc=hello/data/usr/share/doc/hello shell=sh
 vesk() { (umask 077 && $shell "$tools/vesk" "$@"); }
 package() { # NAME VERSION DEPENDS TREE (rank VERSION); the last line has no line feed
   file=$(sh "$tools/vesk-pack" "$4" repo) && printf '%s\n' "name=$1" "version=$2" "rank=$2" \
@@ -26,7 +26,7 @@ state() { # records, rollback record, files and modes; complains where the owned
 
 mkdir -p "$TEST_TMP/base" && cd "$TEST_TMP/base" || exit
 mkdir -p root/etc/vesk repo greet/data/usr/local/share/greet $doc hello/data/usr/bin
-for key in root signer other; do ssh-keygen -q -t ed25519 -N '' -C $key -f $key.key; done
+for key in root signer other; do ssh-keygen -q -t ed25519 -N '' -f $key.key; done
 printf 'vesk-root %s\n' "$(cat root.key.pub)" > root/etc/vesk/allowed_signers
 echo "core $abi" > root/etc/vesk/repository && echo ../repo > root/etc/vesk/mirrors
 echo format=2 > hello/meta && echo format=1 > greet/meta
