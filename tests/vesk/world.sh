@@ -9,7 +9,10 @@ package() { # NAME VERSION DEPENDS TREE (rank VERSION); the last line has no lin
   file=$(sh "$tools/vesk-pack" "$4" repo) && printf '%s\n' "name=$1" "version=$2" "rank=$2" \
     description=d upstream=https://e.org date=9 "depends=$3" | head -c -1 > "repo/${file%.*}.desc"
 }
-publish() { sh "$tools/vesk-publish" core "$abi" 1 "$1" 1000 9999 root.key signer.key repo; }
+publish() { # SERIAL; the signatures padded to their bound
+  sh "$tools/vesk-publish" core "$abi" 1 "$1" 1000 9999 root.key signer.key repo &&
+    truncate -s 4096 repo/*.sig
+}
 hello() { # VERSION DEPENDS EXTRA: the program, NEWS holding VERSION, EXTRA
   rm -f "$doc"/* && echo "$1" > "$doc/NEWS" && echo x > "$doc/$3" && package hello "$1" "$2" hello
 }
