@@ -28,8 +28,8 @@ finished an interrupted run" ;;
   echo "$1: $((point - 1)) kill points" >> "$TEST_TMP/counts"
 }
 expect 'every kill point of an install, an upgrade and a remove' '
-  enumerate "greet - && publish 2 && vesk update && vesk install hello" install greet
-  enumerate "vesk install hello && greet - && hello 2 greet=1 NEW && publish 2 &&
+  enumerate "publish 2 && vesk update && vesk install hello" install greet
+  enumerate "vesk install hello && hello 2 greet=1 NEW && publish 2 &&
     vesk update" upgrade
   enumerate "vesk install hello" remove hello
   enumerate "vesk install hello && publish 2" update' < /dev/null

@@ -1,6 +1,7 @@
-# shellcheck shell=sh disable=SC2086 # $IO may be an emulator and a program
+# shellcheck shell=sh disable=SC2086,SC2034 # $IO may be an emulator and a program; size is read later
 # The manager's world, built once: keys, a root pinning the repository, the trees hello (a static
-# i386 program, two texts) and greet. `fresh` starts a case in a copy of it.
+# i386 program, two texts; $size bytes packed) and greet (packed, not yet published). `fresh` starts
+# a case in a copy of it.
 tools=$VESK_SOURCE_DIR/manager
 export VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 VESK_ROOT=root
 abi=$(printf %064d 0) doc=hello/data/usr/share/doc/hello shell=sh
@@ -16,15 +17,15 @@ publish() { # SERIAL; the signatures padded to their bound
 hello() { # VERSION DEPENDS EXTRA: the program, NEWS holding VERSION, EXTRA
   rm -f "$doc"/* && echo "$1" > "$doc/NEWS" && echo x > "$doc/$3" && package hello "$1" "$2" hello
 }
-greet() { package greet 1 "$1" greet; }
 fresh() { cd "$TEST_TMP" && rm -rf w && cp -a base w && cd w || exit; }
 snapshot() { tar -C root --sort=name --mtime=@0 -cf - . | sha256sum; }
 state() { # records, rollback record, files and modes; complains where the owned list errs
   (cd root && $IO owned var/lib/vesk/owned && cut -f7 var/lib/vesk/owned | grep -v ^etc/ > ../paths
     find usr -type f | sort | cmp -s - ../paths || echo owned list differs from the tree
     awk -F '\t' '{ print $6 "  " $7 }' var/lib/vesk/owned | sha256sum -c --quiet
-    find . -name '*.vesk-tmp' -o -type d ! -perm 755
-    (cd var/lib/vesk && echo * && cat serial) && find usr -type f -printf '%P:%m\n' | sort | xargs)
+    find . -name '*.vesk-tmp' -o -name lock -o -name pending -o -name work -o -type d ! -perm 755
+    (cd var/lib/vesk && echo *.owned *.row "$(cat serial)")
+    find usr -type f -printf '%P:%m\n' | sort | xargs)
 }
 
 mkdir -p "$TEST_TMP/base" && cd "$TEST_TMP/base" || exit
@@ -35,4 +36,5 @@ echo "core $abi" > root/etc/vesk/repository && echo ../repo > root/etc/vesk/mirr
 echo format=2 > hello/meta && echo format=1 > greet/meta
 echo g > greet/data/usr/local/share/greet/README
 printf 'void _start(void){for(;;);}' | cc -m32 -static -nostdlib -x c - -o hello/data/usr/bin/hello
-hello 1 - OLD && publish 1 && vesk update
+hello 1 - OLD && size=$(wc -c < "repo/$file") && publish 1 && vesk update
+package greet 1 - greet
