@@ -28,7 +28,7 @@ local/share/greet/README:644
 EOF
 done
 
-refused() { # TITLE SETUP COMMAND STEP:REASON...: COMMAND fails with status 1, changing nothing
+refused() { # TITLE SETUP COMMAND MESSAGE...: fails with status 1, changing nothing
   fresh && vesk install hello > /dev/null && eval "$2" > /dev/null
   vesk update > /dev/null 2>&1; before=$(snapshot) title=$1 command=$3 && shift 3
   expect "$title" "$command; [ \$? = 1 ] || echo status not 1
@@ -56,7 +56,7 @@ refused 'a dependent left behind' 'package beta 1 hello=1 greet &&
   publish 2 && vesk update && vesk install beta && hello 2 - NEW && publish 3' \
   'vesk install hello; vesk remove hello' 'depends: beta needs hello=1' \
   'depends: beta needs hello=1'
-expect 'unless the same run upgrades the dependent' 'echo 2 >> greet/meta &&
+expect 'the dependent upgraded too' 'echo 2 >> greet/meta &&
   package beta 2 hello=2 greet && publish 4 && vesk update > /dev/null &&
   vesk install hello beta' <<'EOF'
 installed hello 2
@@ -71,7 +71,7 @@ installed hello 1
 sync rename sync
 EOF
 
-expect 'a second run waits for the lock, then refuses' 'mkdir -p root/var/lib/vesk/lock &&
+expect 'a run in progress' 'mkdir -p root/var/lib/vesk/lock &&
   echo $$ > root/var/lib/vesk/lock/pid && VESK_LOCK_WAIT=1 vesk remove hello' <<EOF
 refused at lock: run $$ is in progress
 [status 1]
@@ -90,7 +90,7 @@ refused at owner: etc belongs to no package
 refused at info: no nil in the index
 [status 1]
 EOF
-expect 'verify after an edit, a removal and a mode change' 'vesk verify && cd root &&
+expect 'verify: an edit, a removal, a mode' 'vesk verify && cd root &&
   echo 3 >> usr/bin/hello && rm usr/share/doc/hello/OLD && chmod 600 usr/share/doc/hello/NEWS &&
   cd .. && vesk verify hello' <<'EOF'
 usr/bin/hello	changed size digest
@@ -109,7 +109,7 @@ trap 'kill "$server"; rm -rf "$TEST_TMP"' EXIT
 export VESK_TIMEOUT=2
 bad="mirror $url/cgi-bin/endless:"
 fresh
-expect 'a fresh root, the first mirror hostile' 'rm -r root/var && echo "$url/cgi-bin/endless
+expect 'a fresh root, one hostile mirror' 'rm -r root/var && echo "$url/cgi-bin/endless
   $good" > root/etc/vesk/mirrors && vesk update && vesk install hello && hello 2 - NEW &&
   publish 2 && vesk update && vesk upgrade && vesk remove hello' <<EOF
 $bad delegation: more than 16384 bytes
@@ -147,8 +147,9 @@ hostile h/delegation 'truncate -s 16384 delegation' 'not signed by the pinned ro
 hostile h/delegation-over 'truncate -s 16385 delegation' 'delegation: more than 16384 bytes'
 hostile h/index 'truncate -s 262144 index' "not signed by the delegation's signer"
 hostile h/index-over 'truncate -s 262145 index' 'index: more than 262144 bytes'
-hostile h/delegation.sig 'truncate -s 4097 delegation.sig' 'delegation.sig: more than 4096 bytes'
-hostile h/index.sig 'truncate -s 4097 index.sig' 'index.sig: more than 4096 bytes'
+for sig in delegation.sig index.sig; do
+  hostile "h/$sig" "truncate -s 4097 $sig" "$sig: more than 4096 bytes"
+done
 refusal='package: hello: no good mirror' done="installed hello 2
 removed hello" run='install hello && vesk remove hello'
 hostile h/truncated "truncate -s -9 $file" 'hello: size differs from the index'

@@ -1,4 +1,4 @@
-# shellcheck shell=sh disable=SC2086,SC2034 # $IO may be an emulator and a program; size is read later
+# shellcheck shell=sh disable=SC2034,SC2086 # size is read by the tests; $IO may have words
 # The manager's world, built once: keys, a root pinning the repository, the trees hello (a static
 # i386 program, two texts; $size bytes packed) and greet (packed, not yet published). `fresh` starts
 # a case in a copy of it.
@@ -22,7 +22,7 @@ snapshot() { tar -C root --sort=name --mtime=@0 -cf - . | sha256sum; }
 state() { # records, rollback record, files and modes; complains where the owned list errs
   (cd root && $IO owned var/lib/vesk/owned && cut -f7 var/lib/vesk/owned | grep -v ^etc/ > ../paths
     find usr -type f | sort | cmp -s - ../paths || echo owned list differs from the tree
-    awk -F '\t' '{ print $6 "  " $7 }' var/lib/vesk/owned | sha256sum -c --quiet
+    VESK_ROOT=. vesk verify
     find . -name '*.vesk-tmp' -o -name lock -o -name pending -o -name work -o -type d ! -perm 755
     (cd var/lib/vesk && echo *.owned *.row "$(cat serial)")
     find usr -type f -printf '%P:%m\n' | sort | xargs)
