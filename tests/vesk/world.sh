@@ -3,7 +3,7 @@
 # i386 program, two texts; $size bytes packed) and greet (packed, not yet published). `fresh` starts
 # a case in a copy of it.
 tools=$VESK_SOURCE_DIR/manager
-export VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 VESK_ROOT=root
+export VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 VESK_ROOT=root VESK_LOCK_WAIT=1
 abi=$(printf %064d 0) doc=hello/data/usr/share/doc/hello shell=sh
 vesk() { (umask 077 && $shell "$tools/vesk" "$@"); }
 package() { # NAME VERSION DEPENDS TREE (rank VERSION); the last line has no line feed
