@@ -1,13 +1,13 @@
 #!/bin/sh
 # shellcheck disable=SC2016 # commands run later
-# The manager as an administrator runs it (also under BusyBox alone), over HTTP from a fresh root
-# whose first mirror is hostile: refusals, lock, flushes, queries; hostile mirrors in turn.
+# The manager as an administrator runs it, also under BusyBox alone and over HTTP from a fresh
+# root whose first mirror is hostile; then refusals, flushes, queries, hostile mirrors.
 . "$VESK_SOURCE_DIR/tests/support/lib.sh"
 . "$VESK_SOURCE_DIR/tests/vesk/world.sh"
 
 port=$((20000 + $$ % 20000))
 url=http://127.0.0.1:$port good=$url/w/repo
-mkdir "$TEST_TMP/cgi-bin" "$TEST_TMP/h" "$TEST_TMP/bb" && cd "$TEST_TMP" || exit
+mkdir "$TEST_TMP/cgi-bin" "$TEST_TMP/bb" && cd "$TEST_TMP" || exit
 printf '#!/bin/sh\necho\n[ "${0##*/}" = stall ] && sleep 3\nexec yes\n' > cgi-bin/endless
 chmod +x cgi-bin/endless && ln -s endless cgi-bin/stall
 busybox httpd -f -p "127.0.0.1:$port" -h "$TEST_TMP" & server=$!
@@ -100,7 +100,7 @@ refused at owner: etc belongs to no package
 refused at info: no nil in the index
 [status 1]
 EOF
-expect 'verify: an edit, a removal, a mode' 'vesk verify && cd root &&
+expect 'verify: an edit, a removal, a mode' 'cd root &&
   echo 3 >> usr/bin/hello && rm usr/share/doc/hello/OLD && chmod 600 usr/share/doc/hello/NEWS &&
   cd .. && vesk verify hello' <<'EOF'
 usr/bin/hello	changed size digest
@@ -123,25 +123,25 @@ $line
 $done
 EOF
 }
-fresh && cp -r repo ../h/old && hello 2 - NEW && publish 2 && vesk update > /dev/null
+fresh && cp -r repo ../old && hello 2 - NEW && publish 2 && vesk update > /dev/null
 refusal='update: no good mirror' done="updated to epoch 1 serial 2 from $good" run=update
 hostile cgi-bin/endless : 'delegation: more than 16384 bytes'
 hostile cgi-bin/stall : 'delegation: not done in 2 seconds'
-hostile h/old : 'epoch 1 serial 1 is older than epoch 1 serial 2'
-hostile h/wrong 'rm index.sig && ssh-keygen -q -Y sign -f ../../w/other.key -n vesk index' \
+hostile old : 'epoch 1 serial 1 is older than epoch 1 serial 2'
+hostile wrong 'rm index.sig && ssh-keygen -q -Y sign -f ../w/other.key -n vesk index' \
   "not signed by the delegation's signer"
-hostile h/short 'truncate -s -1 index' "not signed by the delegation's signer"
-hostile h/delegation 'truncate -s 16384 delegation' 'not signed by the pinned root key'
-hostile h/delegation-over 'truncate -s 16385 delegation' 'delegation: more than 16384 bytes'
-hostile h/index 'truncate -s 262144 index' "not signed by the delegation's signer"
-hostile h/index-over 'truncate -s 262145 index' 'index: more than 262144 bytes'
+hostile short 'truncate -s -1 index' "not signed by the delegation's signer"
+hostile delegation 'truncate -s 16384 delegation' 'not signed by the pinned root key'
+hostile delegation-over 'truncate -s 16385 delegation' 'delegation: more than 16384 bytes'
+hostile index 'truncate -s 262144 index' "not signed by the delegation's signer"
+hostile index-over 'truncate -s 262145 index' 'index: more than 262144 bytes'
 for sig in delegation.sig index.sig; do
-  hostile "h/$sig" "truncate -s 4097 $sig" "$sig: more than 4096 bytes"
+  hostile "$sig" "truncate -s 4097 $sig" "$sig: more than 4096 bytes"
 done
 refusal='package: hello: no good mirror' done="installed hello 2
 removed hello" run='install hello && vesk remove hello'
-hostile h/truncated "truncate -s -9 $file" 'hello: size differs from the index'
-hostile h/longer "echo >> $file" "hello: more than $size bytes"
-hostile h/changed "printf x | dd of=$file bs=1 seek=700 conv=notrunc 2> /dev/null" \
+hostile truncated "truncate -s -9 $file" 'hello: size differs from the index'
+hostile longer "echo >> $file" "hello: more than $size bytes"
+hostile changed "printf x | dd of=$file bs=1 seek=700 conv=notrunc 2> /dev/null" \
   'hello: SHA-256 differs from the index'
 finish

@@ -1,7 +1,6 @@
 # shellcheck shell=sh disable=SC2034,SC2086 # size is read by the tests; $IO may have words
-# The manager's world, built once: keys, a root pinning the repository, the trees hello (a static
-# i386 program, two texts; $size bytes packed) and greet (packed, not yet published). `fresh` starts
-# a case in a copy of it.
+# Built once: keys, a root pinning the repository, the trees hello (a static i386 program, two
+# texts; $size bytes packed) and greet (packed, unpublished). `fresh` starts a case in a copy.
 tools=$VESK_SOURCE_DIR/manager
 export VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 VESK_ROOT=root VESK_LOCK_WAIT=1
 abi=$(printf %064d 0) doc=hello/data/usr/share/doc/hello shell=sh
