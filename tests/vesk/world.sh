@@ -5,7 +5,7 @@ tools=$VESK_SOURCE_DIR/manager
 export VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 VESK_ROOT=root VESK_LOCK_WAIT=1
 abi=$(printf %064d 0) doc=hello/data/usr/share/doc/hello shell=sh
 vesk() { (umask 077 && $shell "$tools/vesk" "$@"); }
-package() { # NAME VERSION DEPENDS TREE (rank VERSION); the last line has no line feed
+package() { # NAME VERSION DEPENDS TREE; the .desc ends without a line feed
   file=$(sh "$tools/vesk-pack" "$4" repo) && printf '%s\n' "name=$1" "version=$2" "rank=$2" \
     description=d upstream=https://e.org date=9 "depends=$3" | head -c -1 > "repo/${file%.*}.desc"
 }
@@ -13,7 +13,7 @@ publish() { # SERIAL; the signatures padded to their bound
   sh "$tools/vesk-publish" core "$abi" 1 "$1" 1000 9999 root.key signer.key repo &&
     truncate -s 4096 repo/*.sig
 }
-hello() { # VERSION DEPENDS EXTRA: the program, NEWS holding VERSION, EXTRA
+hello() { # VERSION DEPENDS EXTRA: NEWS holds VERSION
   rm -f "$doc"/* && echo "$1" > "$doc/NEWS" && echo x > "$doc/$3" && package hello "$1" "$2" hello
 }
 fresh() { cd "$TEST_TMP" && rm -rf w && cp -a base w && cd w || exit; }
@@ -30,7 +30,7 @@ state() { # records, rollback record, files and modes; complains where the owned
 mkdir -p "$TEST_TMP/base" && cd "$TEST_TMP/base" || exit
 mkdir -p root/etc/vesk repo greet/data/usr/local/share/greet $doc hello/data/usr/bin
 for key in root signer other; do ssh-keygen -q -t ed25519 -N '' -f $key.key; done
-printf 'vesk-root %s\n' "$(cat root.key.pub)" > root/etc/vesk/allowed_signers
+echo "vesk-root $(cat root.key.pub)" > root/etc/vesk/allowed_signers
 echo "core $abi" > root/etc/vesk/repository && echo ../repo > root/etc/vesk/mirrors
 echo format=2 > hello/meta && echo format=1 > greet/meta
 echo g > greet/data/usr/local/share/greet/README
