@@ -1,84 +1,78 @@
 #!/bin/sh
 # shellcheck disable=SC2016 # commands run later
-# The manager as an administrator runs it (also under BusyBox alone): refusals, lock, flushes.
+# The manager as an administrator runs it, also under BusyBox alone and over HTTP from a fresh
+# root whose first mirror is hostile; then refusals, flushes, queries, hostile mirrors.
 . "$VESK_SOURCE_DIR/tests/support/lib.sh"
 . "$VESK_SOURCE_DIR/tests/vesk/world.sh"
 
-mkdir "$TEST_TMP/bb" && busybox --install -s "$TEST_TMP/bb"
-for program in ssh-keygen ${IO%% *}; do ln -sf "$(command -v "$program")" "$TEST_TMP/bb/"; done
+port=$((20000 + $$ % 20000))
+url=http://127.0.0.1:$port good=$url/w/repo
+mkdir "$TEST_TMP/cgi-bin" "$TEST_TMP/bb" && cd "$TEST_TMP" || exit
+printf '#!/bin/sh\necho\n[ "${0##*/}" = stall ] && sleep 3\nexec yes\n' > cgi-bin/endless
+chmod +x cgi-bin/endless && ln -s endless cgi-bin/stall
+busybox httpd -f -p "127.0.0.1:$port" -h "$TEST_TMP" & server=$!
+trap 'kill "$server"; rm -rf "$TEST_TMP"' EXIT
+busybox --install -s bb
+for program in ssh-keygen ${IO%% *}; do ln -sf "$(command -v "$program")" bb/; done
+bad="mirror $url/cgi-bin/endless:" greeting=$(wc -c < "base/repo/$file")
 for shell in "env PATH=$TEST_TMP/bb busybox sh" sh; do
-  fresh
-  expect "install ($shell)" 'vesk install hello && state' <<'EOF'
+  fresh && rm -r root/var && printf '%s\n' "$url/cgi-bin/endless" "$good" > root/etc/vesk/mirrors
+  expect "install ($shell)" 'vesk update && vesk install hello && state' <<EOF
+$bad delegation: more than 16384 bytes
+updated to epoch 1 serial 1 from $good
+$bad hello: more than $size bytes
 installed hello 1
-delegation delegation.sig hello.owned hello.row index index.sig owned serial
-1 1
-bin/hello 755
-share/doc/hello/NEWS 644
-share/doc/hello/OLD 644
-1
+hello.owned hello.row 1 1
+bin/hello:755 share/doc/hello/NEWS:644 share/doc/hello/OLD:644
 EOF
-  expect "upgrade, pulling a dependency ($shell)" 'greet - && hello 2 greet=1 NEW && publish 2 &&
-    vesk update > /dev/null && vesk upgrade && vesk upgrade && state' <<'EOF'
+  expect "upgrade, pulling a dependency ($shell)" 'hello 2 greet=1 NEW && publish 2 &&
+    vesk update && vesk upgrade && state' <<EOF
+$bad delegation: more than 16384 bytes
+updated to epoch 1 serial 2 from $good
+$bad greet: more than $greeting bytes
 installed greet 1
 installed hello 2
-greet 1 is installed
-hello 2 is installed
-delegation delegation.sig greet.owned greet.row hello.owned hello.row index index.sig owned serial
-1 2
-bin/hello 755
-local/share/greet/README 644
-share/doc/hello/NEW 644
-share/doc/hello/NEWS 644
-2
+greet.owned hello.owned greet.row hello.row 1 2
+bin/hello:755 local/share/greet/README:644 share/doc/hello/NEW:644 share/doc/hello/NEWS:644
 EOF
   expect "remove ($shell)" 'vesk remove hello && state' <<'EOF'
 removed hello
-delegation delegation.sig greet.owned greet.row index index.sig owned serial
-1 2
-local/share/greet/README 644
+greet.owned greet.row 1 2
+local/share/greet/README:644
 EOF
 done
 
-refused() { # TITLE SETUP [COMMAND] <<MESSAGE: COMMAND fails with status 1 and changes nothing
+refused() { # TITLE SETUP COMMAND MESSAGE...: fails with status 1, changing nothing
   fresh && vesk install hello > /dev/null && eval "$2" > /dev/null
-  vesk update > /dev/null 2>&1; before=$(snapshot)
-  expect "$1" "${3:-vesk install hello}; status=\$?; [ \$status = 1 ] || echo status \$status
-    [ \"\$(snapshot)\" = '$before' ] || echo root changed"
+  vesk update > /dev/null 2>&1; before=$(snapshot) title=$1 command=$3 && shift 3
+  expect "$title" "$command; [ \$? = 1 ] || echo status not 1
+    [ \"\$(snapshot)\" = '$before' ] || echo root changed" <<EOF
+$(printf 'refused at %s\n' "$@")
+EOF
 }
-refused 'a delegation of another root key' 'rm repo/delegation.sig &&
-  ssh-keygen -q -Y sign -f other.key -n vesk repo/delegation' 'vesk update' <<'EOF'
-mirror ../repo: not signed by the pinned root key
-refused at update: no good mirror
-EOF
-refused 'an index that expired since the update' : 'VESK_NOW=99999 vesk install hello' <<'EOF'
-refused at index: vesk-index: delegation time/epoch
-EOF
-refused 'a dependency missing from the index' 'hello 2 greet=1 NEW && publish 2' <<'EOF'
-refused at resolve: no greet version 1 in the index
-EOF
-refused 'a dependency cycle' 'greet hello=2 && hello 2 greet=1 NEW && publish 2' <<'EOF'
-refused at resolve: dependency cycle
-EOF
-refused 'files changed since they were installed' 'echo 3 >> root/usr/bin/hello &&
-  hello 2 - OLD && publish 2' 'vesk upgrade; vesk remove hello' <<'EOF'
-refused at upgrade: usr/bin/hello changed since it was installed
-refused at remove: usr/bin/hello changed since it was installed
-EOF
-refused 'a file the package does not own' 'hello 2 - NEW && publish 2 &&
-  echo mine > root/usr/share/doc/hello/NEW' <<'EOF'
-refused at install: usr/share/doc/hello/NEW is not hello's
-EOF
-refused 'two packages of one run that ship one path' 'greet - && echo 2 >> greet/meta &&
-  package clash 1 - greet && publish 2' 'vesk install greet clash' <<'EOF'
-refused at install: usr/local/share/greet/README is shipped by both greet and clash
-EOF
-refused 'a run that leaves a dependent without its dependency' 'package beta 1 hello=1 greet &&
+refused 'an index expired since the update' : 'VESK_NOW=99999 vesk install hello' \
+  'index: vesk-index: delegation time/epoch'
+refused 'a missing dependency' 'hello 2 nil=1 NEW && publish 2' \
+  'vesk install hello' 'resolve: no nil version 1 in the index'
+refused 'a dependency cycle' 'package greet 1 hello=2 greet && hello 2 greet=1 NEW && publish 2' \
+  'vesk install hello' 'resolve: dependency cycle'
+refused 'a changed file' 'echo 3 >> root/usr/bin/hello &&
+  hello 2 - OLD && publish 2' 'vesk upgrade; vesk remove hello' \
+  'upgrade: usr/bin/hello changed since it was installed' \
+  'remove: usr/bin/hello changed since it was installed'
+refused 'a file of no package' 'hello 2 - NEW && publish 2 &&
+  echo mine > root/usr/share/doc/hello/NEW' 'vesk install hello' \
+  'install: usr/share/doc/hello/NEW is not hello'\''s'
+refused 'two packages shipping one path' 'echo 2 >> greet/meta &&
+  package clash 1 - greet && publish 2' 'vesk install greet clash' \
+  'install: usr/local/share/greet/README is shipped by both greet and clash'
+refused 'a run in progress' 'mkdir root/var/lib/vesk/lock && echo $$ > root/var/lib/vesk/lock/pid' \
+  'vesk remove hello' "lock: run $$ is in progress"
+refused 'a dependent left behind' 'package beta 1 hello=1 greet &&
   publish 2 && vesk update && vesk install beta && hello 2 - NEW && publish 3' \
-  'vesk install hello; vesk remove hello' <<'EOF'
-refused at depends: beta needs hello=1
-refused at depends: beta needs hello=1
-EOF
-expect 'unless the same run upgrades the dependent' 'echo 2 >> greet/meta &&
+  'vesk install hello; vesk remove hello' 'depends: beta needs hello=1' \
+  'depends: beta needs hello=1'
+expect 'the dependent upgraded too' 'echo 2 >> greet/meta &&
   package beta 2 hello=2 greet && publish 4 && vesk update > /dev/null &&
   vesk install hello beta' <<'EOF'
 installed hello 2
@@ -86,17 +80,68 @@ installed beta 2
 EOF
 
 fresh
-expect 'a second run waits for the lock, then refuses' 'mkdir -p root/var/lib/vesk/lock &&
-  echo $$ > root/var/lib/vesk/lock/pid && VESK_LOCK_WAIT=1 vesk remove hello' <<EOF
-refused at lock: run $$ is in progress
-[status 1]
+expect 'a flush before the renames and after them' \
+  'strace -f -o trace -e "trace=/rename|sync" sh "$tools/vesk" install hello
+  grep -o "rename\|sync" trace | uniq | xargs' <<'EOF'
+installed hello 1
+sync rename sync
 EOF
 
-fresh
-expect 'renames follow a flush, and a flush follows them' \
-  'strace -f -o trace -e "trace=/rename|sync" sh "$tools/vesk" install hello
-  awk "/sync/ { flushed = 1; renamed = 0 } /rename/ && !flushed; /rename/ { renamed = 1 }
-    END { if (renamed) print \"renamed after the last flush\" }" trace' <<'EOF'
-installed hello 1
+expect 'the queries' 'vesk list; vesk files hello; vesk owner /usr/bin/hello
+  vesk info hello | grep dep; vesk search HEL; vesk owner etc; vesk info nil' <<'EOF'
+hello	1
+usr/bin/hello
+usr/share/doc/hello/NEWS
+usr/share/doc/hello/OLD
+hello
+depends	-
+hello	1	d
+refused at owner: etc belongs to no package
+refused at info: no nil in the index
+[status 1]
 EOF
+expect 'verify: an edit, a removal, a mode' 'cd root &&
+  echo 3 >> usr/bin/hello && rm usr/share/doc/hello/OLD && chmod 600 usr/share/doc/hello/NEWS &&
+  cd .. && vesk verify hello' <<'EOF'
+usr/bin/hello	changed size digest
+usr/share/doc/hello/NEWS	changed mode
+usr/share/doc/hello/OLD	missing
+[status 1]
+EOF
+[ -z "${VESK_TARGET_BUILD:-}" ] || { finish; exit; }
+export VESK_TIMEOUT=2
+
+hostile() { # MIRROR SETUP REASON: alone refused, changing nothing; then dropped
+  [ -e "../$1" ] || { cp -r repo "../$1" && (cd "../$1" && eval "$2"); }
+  echo "$url/$1" > root/etc/vesk/mirrors
+  line="mirror $url/$1: $3" before=$(snapshot)
+  expect "$1" "vesk $run; [ \"\$(snapshot)\" = '$before' ] || echo root changed
+    echo $good >> root/etc/vesk/mirrors && vesk $run" <<EOF
+$line
+refused at $refusal
+$line
+$done
+EOF
+}
+fresh && cp -r repo ../old && hello 2 - NEW && publish 2 && vesk update > /dev/null
+refusal='update: no good mirror' done="updated to epoch 1 serial 2 from $good" run=update
+hostile cgi-bin/endless : 'delegation: more than 16384 bytes'
+hostile cgi-bin/stall : 'delegation: not done in 2 seconds'
+hostile old : 'epoch 1 serial 1 is older than epoch 1 serial 2'
+hostile wrong 'rm index.sig && ssh-keygen -q -Y sign -f ../w/other.key -n vesk index' \
+  "not signed by the delegation's signer"
+hostile short 'truncate -s -1 index' "not signed by the delegation's signer"
+hostile delegation 'truncate -s 16384 delegation' 'not signed by the pinned root key'
+hostile delegation-over 'truncate -s 16385 delegation' 'delegation: more than 16384 bytes'
+hostile index 'truncate -s 262144 index' "not signed by the delegation's signer"
+hostile index-over 'truncate -s 262145 index' 'index: more than 262144 bytes'
+for sig in delegation.sig index.sig; do
+  hostile "$sig" "truncate -s 4097 $sig" "$sig: more than 4096 bytes"
+done
+refusal='package: hello: no good mirror' done="installed hello 2
+removed hello" run='install hello && vesk remove hello'
+hostile truncated "truncate -s -9 $file" 'hello: size differs from the index'
+hostile longer "echo >> $file" "hello: more than $size bytes"
+hostile changed "printf x | dd of=$file bs=1 seek=700 conv=notrunc 2> /dev/null" \
+  'hello: SHA-256 differs from the index'
 finish

@@ -1,38 +1,39 @@
-# shellcheck shell=sh disable=SC2086 # $IO may be an emulator and a program
-# The manager's world, built once: keys, a root pinning the repository, the trees hello (a static
-# i386 program, two texts) and greet. `fresh` starts a case in a copy of it.
+# shellcheck shell=sh disable=SC2034,SC2086 # size is read by the tests; $IO may have words
+# Built once: keys, a root pinning the repository, the trees hello (a static i386 program, two
+# texts; $size bytes packed) and greet (packed, unpublished). `fresh` starts a case in a copy.
 tools=$VESK_SOURCE_DIR/manager
-pack=$tools/vesk-pack publish=$tools/vesk-publish
-export VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 VESK_ROOT=root
-abi=$(echo abi | sha256sum | cut -c1-64) doc=hello/data/usr/share/doc/hello shell=sh
+export VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 VESK_ROOT=root VESK_LOCK_WAIT=1
+abi=$(printf %064d 0) doc=hello/data/usr/share/doc/hello shell=sh
 vesk() { (umask 077 && $shell "$tools/vesk" "$@"); }
-package() { # NAME VERSION DEPENDS TREE (rank VERSION)
-  file=$(sh "$pack" "$4" repo) && printf '%s\n' "name=$1" "version=$2" "rank=$2" "depends=$3" \
-    description=d upstream=https://e.org date=9 > "repo/${file%.vesk}.desc"
+package() { # NAME VERSION DEPENDS TREE; the .desc ends without a line feed
+  file=$(sh "$tools/vesk-pack" "$4" repo) && printf '%s\n' "name=$1" "version=$2" "rank=$2" \
+    description=d upstream=https://e.org date=9 "depends=$3" | head -c -1 > "repo/${file%.*}.desc"
 }
-publish() { sh "$publish" core "$abi" 1 "$1" 1000 9999 root.key signer.key repo; }
-hello() { # VERSION DEPENDS EXTRA: the program, NEWS holding VERSION, EXTRA
+publish() { # SERIAL; the signatures padded to their bound
+  sh "$tools/vesk-publish" core "$abi" 1 "$1" 1000 9999 root.key signer.key repo &&
+    truncate -s 4096 repo/*.sig
+}
+hello() { # VERSION DEPENDS EXTRA: NEWS holds VERSION
   rm -f "$doc"/* && echo "$1" > "$doc/NEWS" && echo x > "$doc/$3" && package hello "$1" "$2" hello
 }
-greet() { package greet 1 "$1" greet; }
 fresh() { cd "$TEST_TMP" && rm -rf w && cp -a base w && cd w || exit; }
 snapshot() { tar -C root --sort=name --mtime=@0 -cf - . | sha256sum; }
-state() { # records, rollback record, files, NEWS; complains where the owned list errs
+state() { # records, rollback record, files and modes; complains where the owned list errs
   (cd root && $IO owned var/lib/vesk/owned && cut -f7 var/lib/vesk/owned | grep -v ^etc/ > ../paths
     find usr -type f | sort | cmp -s - ../paths || echo owned list differs from the tree
-    awk -F '\t' '{ print $6 "  " $7 }' var/lib/vesk/owned | sha256sum -c --quiet
-    find . -name '*.vesk-tmp' -o -type d ! -perm 755
-    (cd var/lib/vesk && echo * && cat serial)
-    find usr -type f -printf '%P %m\n' | sort
-    cat usr/share/doc/hello/NEWS 2> /dev/null || :)
+    VESK_ROOT=. vesk verify
+    find . -name '*.vesk-tmp' -o -name lock -o -name pending -o -name work -o -type d ! -perm 755
+    (cd var/lib/vesk && echo *.owned *.row "$(cat serial)")
+    find usr -type f -printf '%P:%m\n' | sort | xargs)
 }
 
 mkdir -p "$TEST_TMP/base" && cd "$TEST_TMP/base" || exit
 mkdir -p root/etc/vesk repo greet/data/usr/local/share/greet $doc hello/data/usr/bin
-for key in root signer other; do ssh-keygen -q -t ed25519 -N '' -C $key -f $key.key; done
-printf 'vesk-root %s\n' "$(cat root.key.pub)" > root/etc/vesk/allowed_signers
+for key in root signer other; do ssh-keygen -q -t ed25519 -N '' -f $key.key; done
+echo "vesk-root $(cat root.key.pub)" > root/etc/vesk/allowed_signers
 echo "core $abi" > root/etc/vesk/repository && echo ../repo > root/etc/vesk/mirrors
 echo format=2 > hello/meta && echo format=1 > greet/meta
 echo g > greet/data/usr/local/share/greet/README
 printf 'void _start(void){for(;;);}' | cc -m32 -static -nostdlib -x c - -o hello/data/usr/bin/hello
-hello 1 - OLD && publish 1 && vesk update
+hello 1 - OLD && size=$(wc -c < "repo/$file") && publish 1 && vesk update
+package greet 1 - greet
