@@ -35,5 +35,5 @@ echo "core $abi" > root/etc/vesk/repository && echo ../repo > root/etc/vesk/mirr
 echo format=2 > hello/meta && echo format=1 > greet/meta
 echo g > greet/data/usr/local/share/greet/README
 printf 'void _start(void){for(;;);}' | cc -m32 -static -nostdlib -x c - -o hello/data/usr/bin/hello
-hello 1 - OLD && size=$(wc -c < "repo/$file") && publish 1 && vesk update
+hello 1 - OLD && size=$(wc -c < "repo/$file") && publish 1 && vesk update > /dev/null
 package greet 1 - greet
