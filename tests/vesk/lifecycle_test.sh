@@ -80,7 +80,8 @@ installed beta 2
 EOF
 
 fresh  # a leak check cannot run under ptrace
-expect 'a flush before the renames and after them' 'export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0
+expect 'a flush before the renames and after them' '
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0
   strace -f -o trace -e "trace=/rename|sync" sh "$tools/vesk" install hello
   grep -o "rename\|sync" trace | uniq | xargs' <<'EOF'
 installed hello 1
