@@ -15,9 +15,7 @@
 # Timed, each once, as wall time of the whole command:
 # - vesk: `vesk install lifecycle`, `vesk upgrade`, `vesk remove lifecycle`,
 #   in a scratch root whose only mirror is the repository directory, each
-#   after an untimed `vesk update` (a manager without update takes the
-#   repository as an argument: `install REPO lifecycle`, then `upgrade REPO`,
-#   or a second `install REPO lifecycle` when it has no upgrade command);
+#   after an untimed `vesk update`;
 # - the floor: only the vesk-io calls a manager must make, in a shell loop.
 #   Install: unpack and manifest2 of the archive, per file parents2 and
 #   prepare2 on the root and observe of the staged file, elf2 per
@@ -90,24 +88,12 @@ timed() { # VARIABLE COMMAND...: runs COMMAND, its output to the log, and sets V
 }
 
 # vesk
-probe=$w/probe && mkdir -p "$probe"
-usage=$(VESK_ROOT=$probe sh "$manager" 2>&1 || :)
-update=: install="install $w/repo lifecycle" upgrade="upgrade $w/repo"
-case $usage in
-  *update*) update="sh $manager update" install="install lifecycle" upgrade=upgrade ;;
-  *upgrade*) ;;
-  *) upgrade=$install ;;
-esac
-# shellcheck disable=SC2086 # the commands' words
-$update >> "$w/log"
-# shellcheck disable=SC2086
-timed vesk_install sh "$manager" $install
+sh "$manager" update >> "$w/log"
+timed vesk_install sh "$manager" install lifecycle
 cp "$VESK_ROOT/var/lib/vesk/owned" "$w/owned"
 mv "$w/later/"* "$w/repo/" && scratch_publish 2 >/dev/null
-# shellcheck disable=SC2086
-$update >> "$w/log"
-# shellcheck disable=SC2086 # the command's words
-timed vesk_upgrade sh "$manager" $upgrade
+sh "$manager" update >> "$w/log"
+timed vesk_upgrade sh "$manager" upgrade
 timed vesk_remove sh "$manager" remove lifecycle
 
 # The floor: the vesk-io calls alone, against a root and a stage of its own.
@@ -162,5 +148,5 @@ for op in install upgrade remove; do
 done
 echo
 echo "Payload: $(wc -l < "$w/files1") files, $(du -sk "$t/data" | cut -f1) KiB;" \
-  "archive $(wc -c < "$w/repo/$archive1") bytes; manager ${VESK_MANAGER:-manager/vesk}" \
-  "(upgrade as \`${upgrade%% *}\`); $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)."
+  "archive $(wc -c < "$w/repo/$archive1") bytes; manager ${VESK_MANAGER:-manager/vesk};" \
+  "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)."
