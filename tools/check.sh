@@ -10,7 +10,7 @@ set -eu
 cd "$(dirname "$0")/.."
 started=$(date +%s)
 
-sh tools/install-packages.sh clang afl++ gcovr clang-tidy cppcheck shellcheck python3
+sh tools/install-packages.sh clang afl++ gcovr clang-tidy cppcheck shellcheck python3 mandoc
 
 echo "== host build (clang++): warning-free, and the tests again"
 cmake --preset clang >/dev/null

@@ -1,8 +1,10 @@
 #!/bin/sh
 # Static analysis of io/ and index/: clang-tidy with the checks chosen in
 # .clang-tidy (on the clang preset's compile commands) and cppcheck; of the
-# scripts: shellcheck; of the tests' C++: the format in .clang-format. Any
-# finding fails the run.
+# scripts: shellcheck; of the tests' C++: the format in .clang-format; of the
+# manual pages: mandoc's lint, and the DIAGNOSTICS of vesk-io(1) and
+# vesk-index(1) listing exactly the messages the code prints. Any finding
+# fails the run.
 #
 #   sh tools/lint.sh
 set -eu
@@ -31,4 +33,14 @@ shellcheck -x $(git ls-files '*.sh' 'manager/*') .ci/run
 echo "== clang-format of the tests"
 # shellcheck disable=SC2046
 clang-format --dry-run -Werror $(git ls-files 'tests/*.cc' 'tests/*.h')
+echo "== manual pages"
+mandoc -Tlint -W warning man/*
+for program in io index; do
+  # A message is the literal that ends a check, a call that may span lines.
+  sed -nE '/^.Sh DIAG/,/^.Sh [^D]/s/^.It Li "?([^"]*)"?$/\1/p' "man/vesk-$program.1" | sort -u >"$out"
+  cat "$program"/*.cc | tr '\n' ' ' |
+    grep -oE '(require_or_abort|abort_with_message)\([^;]*"[^"]*"\);' |
+    sed -E 's/.*"([^"]*)"\);$/\1/' | sort -u | diff "$out" - ||
+    { echo "vesk-$program(1) DIAGNOSTICS differ from the messages above" >&2; exit 1; }
+done
 echo "static analysis clean"
