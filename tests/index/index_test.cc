@@ -1,19 +1,19 @@
-// vesk-index on a valid delegation and index at the edges of their ranges, one change a case.
+// vesk-index on a valid pair at the edges of its ranges, one change a case.
 #include "harness.h"
 
 using namespace vesk::test;
 using Text = const string &;
 
-const string repository(64, 'r'), abi_digest(64, 'a'), delegation_sha(64, 'e'), file_sha(64, 'b');
+const string repository(64, 'r'), abi_digest(64, 'a'), delegation_sha(64, 'e');
 
-string row(Text name, Text version, Text rank = "1", Text text = "~", Text size = "1",
-           Text dependencies = "-", Text upstream = "") {
-  return name + "\t" + version + "\t" + rank + "\t" + file_sha + "\t" + size + "\t" + file_sha +
+string row(Text package, Text rank = "1", Text text = "~", Text size = "1", Text dependencies = "-",
+           Text upstream = "") {
+  return package + "\t" + rank + "\t" + string(64, 'b') + "\t" + size + "\t" + string(64, 'b') +
          ".vesk\t0.1\t" + dependencies + "\ti586\tmusl\t" + abi_digest + "\tpentium-mmx-audited\t" +
          text + "\thttps://" + upstream + "\t0\n";
 }
 
-// 40189 and 797186 share a hash: lookups and the duplicate rule go past a hash match.
+// 40189 and 797186 share a hash: lookups go past a hash match.
 const string names = "package\thello\npackage\t40189\npackage\t797186\n";
 const string delegation = "VESK-DELEGATION\t1\t" + repository + "\t1\t1\t2000000\t" + abi_digest +
                           "\ti586\tmusl\tpentium-mmx-audited\nsigner\tssh-ed25519\t" +
@@ -21,31 +21,31 @@ const string delegation = "VESK-DELEGATION\t1\t" + repository + "\t1\t1\t2000000
 const string index_text =
     "VESK-INDEX\t2\t" + repository + "\t999999999\t" + abi_digest + "\t0.1\t1395200\t2000000\t1\t" +
     delegation_sha + "\n" +
-    row("hello", "2.12p1+r2", "99999999", string(512, 'g'), "35651584", "d=1", string(504, 'u')) +
-    row("hello", "2_11") + row("40189", "1") + row("797186", "1");
+    row("hello\t2.12p1+r2", "99999999", string(512, 'g'), "35651584", "d=1", string(504, 'u')) +
+    row("hello\t2_11") + row("40189\t1") + row("797186\t1");
 
-// Both files at their byte limits: lines of 13 and 266 bytes plus padding (the last one's fits).
-const string full_delegation = [] {
+// Both files filled to their byte limits, the last padding cut to fit.
+const string to_full_delegation = [] {
   string text = delegation;
   for (int n = 1000; text.size() < 16384; ++n)
-    text += "package\t" + std::to_string(n) +
-            string(std::min<size_t>(58, 16371 - text.size()), 'x') + "\n";
-  return text;
+    text += "package\t" + std::to_string(n) + string(58, 'x') + "\n";
+  return delegation + ">" + text.substr(0, 16383) + "\n";
 }();
-const string full_index = [] {
+const string to_full_index = [] {
   string text = index_text;
   for (int n = 1000; text.size() < 262144; ++n)
-    text += row("hello", std::to_string(n), std::to_string(n),
+    text += row("hello\t" + std::to_string(n), std::to_string(n),
                 string(std::min<size_t>(512, 261878 - text.size()), 'x'));
-  return text;
+  return index_text + ">" + text;
 }();
 
-// Each failure (none: a valid pair) with its changes "find>with" of the first `find` in the call,
-// delegation and index (apart by form feeds; $R, $A, $S: the repository, ABI, delegation digests).
-const string files = "$INDEX delegation 1395200 d && $INDEX index 1395200 $R $A $S d i\f" +
+// Each failure (none: valid) with its changes "find>with" at the first `find` in the call,
+// delegation and index (apart by form feeds).
+const string files = "R=" + repository + " A=" + abi_digest + " S=" + delegation_sha +
+                     " && $INDEX delegation 1395200 d && $INDEX index 1395200 $R $A $S d i\f" +
                      delegation + "\f" + index_text;
 const std::pair<string, std::vector<string>> cases[] = {
-    {"", {delegation + ">" + full_delegation, index_text + ">" + full_index}},
+    {"", {to_full_delegation, to_full_index}},
     {"delegation NOW FILE | index NOW REPO ABI DELEG_SHA DELEGATION INDEX",
      {"delegation 1395200>index 1"}},
     {"integer length", {"1395200>00001395200", "1395200>''"}},
@@ -54,8 +54,7 @@ const std::pair<string, std::vector<string>> cases[] = {
     {"metadata open", {"d i>d -"}},
     {"trusted context", {"$R>-", "$A>a", "$S>e", "$R>core", "$A>$S"}},
     {"line length", {"\f>\f" + string(4097, 'x') + "\n"}},
-    {"metadata byte limit",
-     {delegation + ">" + full_delegation + "\n", index_text + ">" + full_index + "\n"}},
+    {"metadata byte limit", {to_full_delegation + "\n", to_full_index + "\n"}},
     {"non-ASCII/control/NUL metadata", {"~>\x7f"}},
     {"too many columns", {"hello\t2_11>\thello\t2_11"}},
     {"missing final LF", {"\n\f>\f"}},
@@ -107,8 +106,6 @@ TEST(Index, EachChangeGivesItsMessage) {
         getline(parts, file, '\f');
         write_file(dir / name, file);
       }
-      expect(sh("cd " + dir.path + " && R=" + repository + " A=" + abi_digest +
-                " S=" + delegation_sha + " && " + call),
-             failure.empty() ? "" : "vesk-index: " + failure);
+      expect(sh("cd " + dir.path + " && " + call), failure.empty() ? "" : "vesk-index: " + failure);
     }
 }
