@@ -1,5 +1,4 @@
-// vesk-io manifest, manifest2 and owned: each failure (none: valid) with the lists that give it
-// on standard input (one starting with / names the file).
+// vesk-io manifest, manifest2, owned: each failure (none: valid) with its lists (/...: a file).
 #include "harness.h"
 
 using namespace vesk::test;
