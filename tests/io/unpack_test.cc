@@ -1,4 +1,4 @@
-// Archives unpacked in a stage: the message, or the tree that GNU tar leaves too.
+// Archives unpacked in a stage: the message, or the tree GNU tar leaves.
 #include "harness.h"
 
 using namespace vesk::test;
@@ -59,12 +59,9 @@ TEST(Unpack, EachArchiveGivesItsMessageAndLeavesItsStage) {
   umask(022);
   TempDir mnt;  // a tmpfs, where one can be mounted: faster
   sh("mount -t tmpfs -o mode=0755 vesk-stage " + mnt.path);
-  auto peer = [&](const std::string &writer) {
-    return sh("cd " + mnt.path + " && tar -xf - && printf '%s\\n' meta files data/*/*/*/* | " +
-                  writer + " -cf - -T -",
-              kArchive)
-        .out;
-  };
+  const std::string tree =
+      "cd " + mnt.path + " && tar -xf - && printf '%s\\n' meta files data/*/*/*/* | ";
+  auto peer = [&](const std::string &writer) { return sh(tree + writer, kArchive).out; };
   Members many(1024, {.data = "x"});  // the last's size puts 20 end blocks at the limit
   for (int i = 0; i < 1024; ++i) many[i].name = "usr/local/share/p" + std::to_string(1000 + i);
   many[1023].data.resize(33440257);
@@ -73,8 +70,9 @@ TEST(Unpack, EachArchiveGivesItsMessageAndLeavesItsStage) {
   } rows[] = {
       {"", with(0, {.mode = " 644\0 "s, .uid = "        ", .size = "000000010000"}), "numbers"},
       {"", tar(pkg(kMeta, many), 20), "34603008 bytes"},
-      {"", peer("tar --format=ustar --owner=0 --group=0 --numeric-owner -b1"), "GNU tar"},
-      {"", peer("bsdtar --format ustar --uid 0 --gid 0 -b 1"), "bsdtar"},
+      {"", peer("tar --format=ustar --owner=0 --group=0 --numeric-owner -b1 -cf - -T -"),
+       "GNU tar"},
+      {"", peer("bsdtar --format ustar --uid 0 --gid 0 -b 1 -cf - -T -"), "bsdtar"},
       {"excess tar padding", tar(pkg(), 21)},
       {"incomplete archive", kArchive.substr(0, 7168) + std::string(1024, '\0'), "member"},
       {"incomplete archive", tar(pkg(), 1), "end block"},
@@ -118,7 +116,7 @@ TEST(Unpack, EachArchiveGivesItsMessageAndLeavesItsStage) {
     expect(sh("cd " + stage + " && $IO unpack &&" + list, row.archive),
            row.error.empty() ? "" : "vesk-io: " + row.error, gnu_left);
   }
-  // A second archive into a used stage: nothing there is replaced.
+  // Nothing already in a stage is replaced.
   expect(sh("cd " + mnt / "0" + " && $IO unpack", kArchive), "vesk-io: payload create");
   sh("umount " + mnt.path);
 }
