@@ -1,10 +1,10 @@
-// Archives unpacked in a stage: the message, and when accepted, what is left (as GNU tar leaves).
+// Archives unpacked in a stage: the message, or the tree GNU tar leaves.
 #include "harness.h"
 
 using namespace vesk::test;
 using namespace std::string_literals;
 
-// Header fields NUL-filled (an empty size: the data's), the checksum plus `skew`, the data.
+// Header fields over NUL and the data's size; `skew` is added to the checksum.
 struct Member {
   std::string name, mode = "644", data, uid = "0", gid = "0", size, type = "0", link,
                     magic = "ustar", version = "00", prefix;
@@ -16,17 +16,15 @@ const std::pair<std::string Member::*, int> kFields[] = {
     {&Member::gid, 116},   {&Member::size, 124},    {&Member::type, 156},  {&Member::link, 157},
     {&Member::magic, 257}, {&Member::version, 263}, {&Member::prefix, 345}};
 
-std::string tar(Members members, int end_blocks = 2) {
+std::string tar(const Members &members, int end_blocks = 2) {
   std::string archive;
-  for (Member &member : members) {
-    if (member.size.empty())
-      member.size = (std::ostringstream() << std::oct << member.data.size()).str();
+  for (const Member &member : members) {
     std::string header(512, '\0');
-    for (auto [field, offset] : kFields)
-      header.replace(offset, (member.*field).size(), member.*field);
-    unsigned sum = 8 * ' ';  // the checksum field counts as spaces
-    for (int i = 0; i < 512; ++i) sum += (unsigned char)header[i];
-    snprintf(&header[148], 8, "%06o", sum + member.skew);
+    snprintf(&header[124], 12, "%zo", member.data.size());
+    for (auto [field, at] : kFields) header.replace(at, (member.*field).size(), member.*field);
+    unsigned sum = 8 * ' ' + member.skew;  // the checksum field counts as spaces
+    for (unsigned char byte : header.substr(0, 512)) sum += byte;
+    snprintf(&header[148], 8, "%06o", sum);
     archive += header + std::string(-member.data.size() % 512, '\0');
   }
   return archive + std::string(end_blocks * 512, '\0');
@@ -39,84 +37,78 @@ const std::string kMeta = "format=1\n" + std::string(4087, 'm');  // at the size
 
 Members pkg(const std::string &meta = kMeta, const Members &files = kFiles) {
   Members members = {{"meta", "644", meta}, {"files"}};
-  for (Member file : files) {
+  for (const Member &file : files) {
     members[1].data += "f\t0" + file.mode + "\t" + std::to_string(file.data.size()) + "\t" +
                        std::string(64, 'a') + "\t" + file.name + "\n";
-    file.name = "data/" + file.name;
-    members.push_back(file);
+    members.push_back({"data/" + file.name, file.mode, file.data});
   }
   return members;
 }
+const std::string kArchive = tar(pkg());
 
-// The sample package, one member taking the fields that `change` sets.
+// The sample, member `index` taking the fields that `change` sets.
 std::string with(size_t index, const Member &change) {
-  Members members = pkg();
-  for (auto [field, offset] : kFields)
-    if (change.*field != Member().*field) members[index].*field = change.*field;
-  members[index].skew = change.skew;
-  return tar(members);
-}
-
-std::string peer(const std::string &writer) {
-  TempDir dir;
-  const std::string names = " && printf '%s\\n' meta files data/*/*/*/* | ";
-  return sh("cd " + dir.path + " && tar -xf -" + names + writer + " -cf - -T -", tar(pkg())).out;
+  Members sample = pkg();
+  for (auto [field, at] : kFields)
+    if (change.*field != Member().*field) sample[index].*field = change.*field;
+  sample[index].skew = change.skew;
+  return tar(sample);
 }
 
 TEST(Unpack, EachArchiveGivesItsMessageAndLeavesItsStage) {
-  const Members sample = pkg();
-  const std::string archive = tar(sample);
-  Members many(1024, {.data = "x"});  // the last grown till 20 end blocks end at 34603008 bytes
-  for (int i = 0; i < 1024; ++i) many[i].name = "usr/local/share/p" + std::to_string(1000 + i);
-  for (int pass = 0; pass < 2; ++pass)
-    many[1023].data.resize(many[1023].data.size() + 34603008 - tar(pkg(kMeta, many), 20).size());
-  const struct {
-    std::string name, archive, error = "";
-  } rows[] = {
-      {"number forms", with(0, {.mode = " 644\0 "s, .uid = "        ", .size = "000000010000"})},
-      {"21 end blocks", tar(sample, 21), "excess tar padding"},
-      {"member missing", tar({sample.begin(), sample.end() - 1}), "incomplete archive"},
-      {"1 end block", tar(sample, 1), "incomplete archive"},
-      {"member after end", tar(sample, 1) + archive, "content after end marker"},
-      {"header cut", archive + std::string(511, '\0'), "truncated header"},
-      {"data cut", archive.substr(0, archive.size() - 5000), "truncated input"},
-      {"padding", with(2, {.data = "hello\nx", .size = "6"}), "nonzero padding"},
-      {"signed sum", with(0, {.name = "meta\xFF\xFE", .skew = -512}), "tar header checksum"},
-      {"GNU magic", with(0, {.magic = "ustar ", .version = " "}), "ustar required"},
-      {"version 01", with(0, {.version = "01"}), "ustar required"},
-      {"symlink", with(2, {.type = "2"}), "links/extensions/types forbidden"},
-      {"link name", with(2, {.link = "x"}), "links/extensions/types forbidden"},
-      {"name prefix", with(2, {.prefix = "x"}), "links/extensions/types forbidden"},
-      {"name 100", with(0, {std::string(100, 'm')}), "links/extensions/types forbidden"},
-      {"name 99", with(0, {std::string(99, 'm')}), "unexpected/unsafe archive path"},
-      {"base-256", with(2, {.size = "\x80\0\x06"s}), "invalid tar number"},
-      {"size 2^31", with(0, {.size = "2000000010"}), "tar number too large"},
-      {"uid", with(2, {.uid = "1750"}), "non-root archive owner"},
-      {"gid", with(2, {.gid = "1750"}), "non-root archive owner"},
-      {"setuid", with(2, {.mode = "4755"}), "payload size/mode mismatch"},
-      {"size not the manifest's", with(2, {.data = "hi\n"}), "payload size/mode mismatch"},
-      {"files mode 600", with(1, {.mode = "600"}), "files limit/mode"},
-      {"meta mode 600", with(0, {.mode = "600"}), "meta limit/mode"},
-      {"files 262144", with(1, {.data = std::string(262144, 'x')}), "manifest limit/newline"},
-      {"files 262145", with(1, {.data = std::string(262145, 'x')}), "files limit/mode"},
-      {"meta 4097", tar(pkg(kMeta + "m")), "meta limit/mode"},
-      {"meta empty", tar(pkg("")), "metadata format"},
-      {"meta DEL", tar(pkg("format=1\n\x7F")), "non-ASCII metadata"},
-      {"format 2", tar(pkg("format=2\n", {{"usr/bin/a"}, {"usr/share/b/c"}}))},
-      {"extra", tar(sample, 0) + tar({{"data/x"}}), "extra payload"},
-      {"34603008 bytes", tar(pkg(kMeta, many), 20)},
-      {"34603520 bytes", tar(pkg(kMeta, many), 21), "archive limit"},
-      {"file as parent", tar(pkg(kMeta, {kFiles[0], {"usr/local/bin/hello/x"}})), "payload parent"},
-      {"GNU tar", peer("tar --format=ustar --owner=0 --group=0 --numeric-owner -b1")},
-      {"bsdtar", peer("bsdtar --format ustar --uid 0 --gid 0 -b 1")},
-  };
   umask(022);
-  TempDir mnt;  // a tmpfs, where one can be mounted, unpacks the largest archives much faster
+  TempDir mnt;  // a tmpfs, where one can be mounted: faster
   sh("mount -t tmpfs -o mode=0755 vesk-stage " + mnt.path);
+  const std::string tree =
+      "cd " + mnt.path + " && tar -xf - && printf '%s\\n' meta files data/*/*/*/* | ";
+  auto peer = [&](const std::string &writer) { return sh(tree + writer, kArchive).out; };
+  Members many(1024, {.data = "x"});  // the last's size puts 20 end blocks at the limit
+  for (int i = 0; i < 1024; ++i) many[i].name = "usr/local/share/p" + std::to_string(1000 + i);
+  many[1023].data.resize(33440257);
+  const struct {
+    std::string error, archive, name = "";
+  } rows[] = {
+      {"", with(0, {.mode = " 644\0 "s, .uid = "        ", .size = "000000010000"}), "numbers"},
+      {"", tar(pkg(kMeta, many), 20), "34603008 bytes"},
+      {"", peer("tar --format=ustar --owner=0 --group=0 --numeric-owner -b1 -cf - -T -"),
+       "GNU tar"},
+      {"", peer("bsdtar --format ustar --uid 0 --gid 0 -b 1 -cf - -T -"), "bsdtar"},
+      {"excess tar padding", tar(pkg(), 21)},
+      {"incomplete archive", kArchive.substr(0, 7168) + std::string(1024, '\0'), "member"},
+      {"incomplete archive", tar(pkg(), 1), "end block"},
+      {"content after end marker", tar(pkg(), 1) + kArchive},
+      {"truncated header", kArchive + std::string(511, '\0')},
+      {"truncated input", kArchive.substr(0, 12408)},
+      {"nonzero padding", with(2, {.data = "hello\nx", .size = "6"})},
+      {"tar header checksum", with(0, {.name = "meta\xFF\xFE", .skew = -512})},
+      {"ustar required", with(0, {.magic = "ustar ", .version = " "}), "GNU"},
+      {"ustar required", with(0, {.version = "01"}), "version"},
+      {"links/extensions/types forbidden", with(2, {.type = "2"}), "symlink"},
+      {"links/extensions/types forbidden", with(2, {.link = "x"}), "link"},
+      {"links/extensions/types forbidden", with(2, {.prefix = "x"}), "prefix"},
+      {"links/extensions/types forbidden", with(0, {std::string(100, 'm')}), "name 100"},
+      {"unexpected/unsafe archive path", with(0, {std::string(99, 'm')})},
+      {"invalid tar number", with(2, {.size = "\x80\0\x06"s})},
+      {"tar number too large", with(0, {.size = "2000000010"})},
+      {"non-root archive owner", with(2, {.uid = "1750"}), "uid"},
+      {"non-root archive owner", with(2, {.gid = "1750"}), "gid"},
+      {"payload size/mode mismatch", with(2, {.mode = "4755"}), "mode"},
+      {"payload size/mode mismatch", with(2, {.data = "hi\n"}), "size"},
+      {"files limit/mode", with(1, {.mode = "600"}), "mode"},
+      {"files limit/mode", with(1, {.data = std::string(262145, 'x')}), "size"},
+      {"meta limit/mode", with(0, {.mode = "600"}), "mode"},
+      {"meta limit/mode", tar(pkg(kMeta + "m")), "size"},
+      {"manifest limit/newline", with(1, {.data = std::string(262144, 'x')})},
+      {"metadata format", tar(pkg(""))},
+      {"non-ASCII metadata", tar(pkg("format=1\n\x7F"))},
+      {"extra payload", tar(pkg(), 0) + tar({{"data/x"}})},
+      {"archive limit", tar(pkg(kMeta, many), 21)},
+      {"payload parent", tar(pkg(kMeta, {kFiles[0], {"usr/local/bin/hello/x"}}))},
+  };
   const std::string list =
       " find -printf '%y%m %U:%G %s %P\\n' | sort && find -type f | sort | xargs cat | cksum";
   for (const auto &row : rows) {
-    SCOPED_TRACE(row.name);
+    SCOPED_TRACE(row.error + " " + row.name);
     const std::string stage = mnt / std::to_string(&row - rows);
     sh("mkdir " + stage + " " + stage + "x");
     const std::string gnu_left =
@@ -124,7 +116,7 @@ TEST(Unpack, EachArchiveGivesItsMessageAndLeavesItsStage) {
     expect(sh("cd " + stage + " && $IO unpack &&" + list, row.archive),
            row.error.empty() ? "" : "vesk-io: " + row.error, gnu_left);
   }
-  // A second archive into a used stage: nothing already there is replaced.
-  expect(sh("cd " + mnt / "0" + " && $IO unpack", archive), "vesk-io: payload create");
+  // Nothing already in a stage is replaced.
+  expect(sh("cd " + mnt / "0" + " && $IO unpack", kArchive), "vesk-io: payload create");
   sh("umount " + mnt.path);
 }
