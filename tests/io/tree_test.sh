@@ -15,7 +15,7 @@ io() { $IO "$@" <"$TEST_TMP/package"; }
 nobody() { setpriv --reuid=65534 --regid="$1" --clear-groups $IO $2 <"$TEST_TMP/package"; }
 fresh() { cd "$(mktemp -d -p .)" && chmod 0755 .; }
 
-# ERROR|COMMANDS|...: each in a fresh directory fails with ERROR, or is silent if none.
+# ERROR|COMMANDS|...: each in a fresh directory fails with ERROR (none: is silent).
 while IFS='|' read error cases; do
   printf "${error:+vesk-io: $error\n[status 1]\n}" >../want
   IFS='|' && set -- $cases && unset IFS
@@ -24,6 +24,7 @@ done <<EOF
 usage: vesk-io unpack \| elf FILE \| manifest FILE \| parents ROOT PATH|io|io stat --format %u .\
 |io observe .|io owned . .
 |umask 0 && io prepare2 . usr/libexec/x/y && find usr/libexec/x usr ! -perm 755
+|chmod 0775 . && io unpack
 target link/type forbidden|io parents2 .. usr/bin/soft
 invalid managed path|io parents .. usr/bin/tool
 root open|io prepare ../self usr/local/bin/x
@@ -39,7 +40,6 @@ output write|io observe .. usr/bin/tool >/dev/full
 unsupported stat format|io stat -c %g .
 stat failed|io stat -c %u none
 unsafe root directory|chmod 0775 . && chgrp 1000 . && io unpack
-|chmod 0775 . && io unpack
 unsafe parent ownership/mode|cd ../mnt && io unpack|chmod 0775 . && nobody 0 unpack
 stage open|chmod 0700 . && nobody 1000 unpack
 payload write|trap '' XFSZ && ulimit -f 1 && io unpack
@@ -54,17 +54,16 @@ umount mnt/data
 vesk-io: dup
 EOF
 
-# Runs while r/DIR and a decoy d trade places print what must not be; a walker that checks a
-# name, then opens it, fails 9 to 12 of these 12 (40 runs each, 30 with another build).
+# A walker that checks a name, then opens it, fails 9 to 12 of these 12.
 look() { find "$1/" -printf '%P %m %U %s\n'; }
-race() { # DIR WORDS...
+race() { # DIR WORDS: 40 runs (30 with another build) while r/DIR and a decoy d trade places
   mkdir -p o/bin "r/$1/bin" && echo OUTSIDE >o/bin/seen && echo hello >"r/$1/bin/seen"
-  eval "$decoy" && look d >before && mv d "r/$1.d" && real=r/$1 && shift
-  perl -e 'syscall(316, -100, $ARGV[0], -100, "$ARGV[0].d", 2) while 1' "$real" &
-  for _ in $(seq ${VESK_IO:+11} 40); do (cd r && io "$@" 2>&1; echo "= $?"; rm -f meta files)
-  done | sed '/^vesk-io: /{N;/\n= 1$/d}; /^= 0$/d; /^f\t0644\t0\t0\t6\t-$/d'
+  eval "$decoy" && look d >before && mv d "r/$1.d" && cd r && dir=$1 && shift
+  perl -e 'syscall(316, -100, $ARGV[0], -100, "$ARGV[0].d", 2) while 1' "$dir" &
+  for _ in $(seq ${VESK_IO:+11} 40); do io "$@" 2>&1; echo "= $?"; rm -f meta files; done |
+    sed '/^vesk-io: /{N;/\n= 1$/d}; /^= 0$/d; /^f\t0644\t0\t0\t6\t-$/d' # what must not be
   kill $! && wait $! 2>/dev/null
-  look "$real" | cmp -s before - || look "$real.d" | diff before -
+  look "$dir" | cmp -s ../before - || look "$dir.d" | diff ../before -
 }
 for decoy in 'ln -s "$PWD/o" d' 'cp -a o d && chown 1000 d' 'cp -a o d && chmod 0777 d'; do
   for case in 'data/usr/local unpack' 'usr/local prepare . usr/local/bin/new/x' \
