@@ -1,4 +1,4 @@
-# shellcheck shell=sh source-path=SCRIPTDIR disable=SC2016,SC2059,SC2086,SC2162
+# shellcheck shell=sh source-path=SCRIPTDIR disable=SC2086,SC2162
 . "${0%/*}/../support/lib.sh"
 set -e
 cd "$TEST_TMP"; mkdir -p p/data/usr/local/bin tree/usr/local tree/usr/bin tree/mnt/data
@@ -20,11 +20,11 @@ cd ../..; mount -o mode=755 -t tmpfs tmpfs mnt/data
 io() { ${as-} $IO "$@" <$TEST_TMP/package; }
 nobody() { as="setpriv --reuid=65534 --regid=$1 --clear-groups" io $2; }
 observe() { io observe .. "usr/bin/$1"; }
-fresh() { cd "$(mktemp -d -p .)" && chmod 0755 .; }
+fresh() { cd "$(mktemp -d -p .)" && chmod 755 .; }
 
 # ERROR|RUN|...: each RUN fails with ERROR in a fresh directory, or is silent.
 while IFS='|' read error runs; do
-  printf "${error:+vesk-io: $error\n[status 1]\n}" >../want
+  printf %b "${error:+vesk-io: $error\n[status 1]\n}" >../want
   IFS='|' && set -- $runs && unset IFS
   for run; do expect "$run" "fresh && $run" <../want; done
 done <<EOF
@@ -55,24 +55,24 @@ mkdirat|nobody 1000 'prepare . usr/local/share/x'
 untrusted directory owner/mode|chmod 1777 . && io stat -c safe .
 EOF
 umount mnt/data
-[ "${VESK_IO:-}" ] || expect 'no descriptor left' 'fresh && (exec 3>&- && ulimit -n 4 &&
-  ASAN_OPTIONS=detect_leaks=0 exec $IO unpack) <../../package 2>&1 | grep -v ^profiling:' <<'EOF'
+[ "${VESK_IO-}" ] || expect 'no descriptor left' "fresh && (exec 3>&- && ulimit -n 4 &&
+  ASAN_OPTIONS=detect_leaks=0 exec $IO unpack) <../../package 2>&1 | grep -v ^profiling:" <<EOF
 vesk-io: dup
 EOF
 
-# race DIR WORDS: WORDS run 40 times (30 emulated) while r/DIR and a decoy d trade places and
-# print what must not be; a walker that checks a name, then opens it, fails 9 to 12 of these 12.
+# race DIR WORDS: 40 runs (30 emulated) while r/DIR and a decoy d trade places print what must
+# not be; a walker that checks a name, then opens it, fails 9 to 12 of these 12.
 look() (cd "$1" && find . -ls)
 race() {
-  mkdir -p o/bin "r/$1/bin" && echo OUTSIDE >o/bin/seen && echo hello >"r/$1/bin/seen"
-  eval "$decoy" && look d >before && mv d "r/$1.d" && cd r && dir=$1 && shift
+  mkdir -p o/bin "r/$1/bin" && echo OUTSIDE >o/bin/seen && cp -a o d && eval "$decoy"
+  look d >before && mv d "r/$1.d" && cd r && echo hello >"$1/bin/seen" && dir=$1 && shift
   perl -e 'syscall(316, -100, $ARGV[0], -100, "$ARGV[0].d", 2) while 1' "$dir" &
   for _ in $(seq ${VESK_IO:+11} 40); do io "$@" 2>&1 || echo "= $?"; rm -f meta files; done |
     sed '/^vesk-io: /{N;/\n= 1$/d}; /^f\t0644\t0\t0\t6\t-$/d'
   kill $! && wait $! 2>/dev/null
   look "$dir" | cmp -s ../before - || look "$dir.d" | diff ../before -
 }
-for decoy in 'ln -s "$PWD/o" d' 'cp -a o d && chown 1000 d' 'cp -a o d && chmod 0777 d'; do
+for decoy in "rm -r d && ln -s \$PWD/o d" 'chown 1000 d' 'chmod 0777 d'; do
   for case in 'data/usr/local unpack' 'usr/local prepare . usr/local/bin/new/x' \
     'usr prepare2 . usr/bin/new/x' 'usr/local observe . usr/local/bin/seen'; do
     expect "$decoy / $case" "fresh && race $case" </dev/null
