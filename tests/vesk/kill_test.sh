@@ -24,7 +24,7 @@ $how an interrupted run}" ] || echo "killed at step $point of $*: $said"
 }
 expect 'kill points' '
   enumerate "publish 2 && vesk update && vesk install hello" install greet
-  enumerate "vesk install hello && hello 2 greet=1 NEW && publish 2 && vesk update" upgrade
+  enumerate "vesk install hello && hello 2 greet=1 NEW && vesk update" upgrade
   enumerate "vesk install hello" remove hello
   enumerate "vesk install hello && publish 2" update' <<'EOF'
 install greet: 16

@@ -14,8 +14,9 @@ package() { # NAME VERSION DEPENDS TREE; the .desc ends without a line feed
 publish() { # SERIAL; the signatures padded to their bound
   vesk-publish core "$abi" 1 "$1" 1000 9999 root.key signer.key repo && truncate -s 4096 repo/*.sig
 }
-hello() { # VERSION DEPENDS EXTRA: NEWS holds VERSION
-  rm -f "$doc"/* && echo "$1" > "$doc/NEWS" && echo x > "$doc/$3" && package hello "$1" "$2" hello
+hello() { # VERSION DEPENDS EXTRA [SERIAL]: NEWS holds VERSION; published as SERIAL (VERSION)
+  rm -f "$doc"/* && echo "$1" > "$doc/NEWS" && echo x > "$doc/$3" &&
+    package hello "$1" "$2" hello && publish "${4:-$1}"
 }
 fresh() { cd "$TEST_TMP" && rm -rf w && cp -a base w && cd w || exit; }
 state() { # records, files, modes, leftovers; complains where the owned list errs
@@ -36,5 +37,5 @@ echo "core $abi" > root/etc/vesk/repository && echo ../repo > root/etc/vesk/mirr
 echo format=2 > hello/meta && echo format=1 > greet/meta
 echo g > greet/data/usr/local/share/greet/README
 printf 'void _start(void){for(;;);}' | cc -m32 -static -nostdlib -x c - -o hello/data/usr/bin/hello
-hello 1 - OLD && size=$(wc -c < "repo/$file") && publish 1 && vesk update > /dev/null
+hello 1 - OLD && size=$(wc -c < "repo/$file") && vesk update > /dev/null
 package greet 1 - greet
