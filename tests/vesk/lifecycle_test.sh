@@ -1,16 +1,14 @@
 #!/bin/sh
 # shellcheck disable=SC2016 # commands run later
-# The manager as an administrator runs it, also under BusyBox alone and over HTTP from a fresh
-# root whose first mirror is hostile; then refusals, flushes, queries, hostile mirrors.
+# Over HTTP past a hostile first mirror, also under BusyBox alone; refusals, queries, mirrors.
 . "$VESK_SOURCE_DIR/tests/support/lib.sh"
 . "$VESK_SOURCE_DIR/tests/vesk/world.sh"
 
-port=$((20000 + $$ % 20000))
-url=http://127.0.0.1:$port good=$url/w/repo
-mkdir "$TEST_TMP/cgi-bin" "$TEST_TMP/bb" && cd "$TEST_TMP" || exit
+url=http://127.0.0.1:$((20000 + $$ % 20000)) && good=$url/w/repo
+cd "$TEST_TMP" && mkdir cgi-bin bb || exit
 printf '#!/bin/sh\necho\n[ "${0##*/}" = stall ] && sleep 3\nexec yes\n' > cgi-bin/endless
 chmod +x cgi-bin/endless && ln -s endless cgi-bin/stall
-busybox httpd -f -p "127.0.0.1:$port" -h "$TEST_TMP" & server=$!
+busybox httpd -f -p "${url#http://}" -h . & server=$!
 trap 'kill "$server"; rm -rf "$TEST_TMP"' EXIT
 busybox --install -s bb
 for program in ssh-keygen ${IO%% *}; do ln -sf "$(command -v "$program")" bb/; done
@@ -25,8 +23,7 @@ installed hello 1
 hello.owned hello.row 1 1
 bin/hello:755 share/doc/hello/NEWS:644 share/doc/hello/OLD:644
 EOF
-  expect "upgrade, pulling a dependency ($shell)" 'hello 2 greet=1 NEW && publish 2 &&
-    vesk update && vesk upgrade && state' <<EOF
+  expect "upgrade ($shell)" 'hello 2 greet=1 NEW && vesk update && vesk upgrade && state' <<EOF
 $bad delegation: more than 16384 bytes
 updated to epoch 1 serial 2 from $good
 $bad greet: more than $greeting bytes
@@ -42,53 +39,50 @@ local/share/greet/README:644
 EOF
 done
 
-refused() { # TITLE SETUP COMMAND MESSAGE...: fails with status 1, changing nothing
+snapshot() { tar -C root --sort=name --mtime=@0 -cf - . | sha256sum; }
+same() { # after a refusal: status 1, the root unchanged
+  [ $? = 1 ] || echo status not 1
+  [ "$(snapshot)" = "$before" ] || echo root changed
+}
+refused() { # TITLE SETUP COMMAND MESSAGE...
   fresh && vesk install hello > /dev/null && eval "$2" > /dev/null
-  vesk update > /dev/null 2>&1; before=$(snapshot) title=$1 command=$3 && shift 3
-  expect "$title" "$command; [ \$? = 1 ] || echo status not 1
-    [ \"\$(snapshot)\" = '$before' ] || echo root changed" <<EOF
-$(printf 'refused at %s\n' "$@")
+  vesk update > /dev/null 2>&1; before=$(snapshot)
+  expect "$1" "$3; same" <<EOF
+$(shift 3 && printf 'refused at %s\n' "$@")
 EOF
 }
-refused 'an index expired since the update' : 'VESK_NOW=99999 vesk install hello' \
+changed='usr/bin/hello changed since it was installed' needs='depends: beta needs hello=1'
+refused 'expired index' : 'VESK_NOW=99999 vesk install hello' \
   'index: vesk-index: delegation time/epoch'
-refused 'a missing dependency' 'hello 2 nil=1 NEW && publish 2' \
-  'vesk install hello' 'resolve: no nil version 1 in the index'
-refused 'a dependency cycle' 'package greet 1 hello=2 greet && hello 2 greet=1 NEW && publish 2' \
+refused 'missing dependency' 'hello 2 nil=1 NEW' 'vesk install hello' \
+  'resolve: no nil version 1 in the index'
+refused 'dependency cycle' 'package greet 1 hello=2 greet && hello 2 greet=1 NEW' \
   'vesk install hello' 'resolve: dependency cycle'
-refused 'a changed file' 'echo 3 >> root/usr/bin/hello &&
-  hello 2 - OLD && publish 2' 'vesk upgrade; vesk remove hello' \
-  'upgrade: usr/bin/hello changed since it was installed' \
-  'remove: usr/bin/hello changed since it was installed'
-refused 'a file of no package' 'hello 2 - NEW && publish 2 &&
-  echo mine > root/usr/share/doc/hello/NEW' 'vesk install hello' \
-  'install: usr/share/doc/hello/NEW is not hello'\''s'
-refused 'two packages shipping one path' 'echo 2 >> greet/meta &&
-  package clash 1 - greet && publish 2' 'vesk install greet clash' \
+refused 'changed file' 'echo 3 >> root/usr/bin/hello && hello 2 - OLD' \
+  'vesk upgrade; vesk remove hello' "upgrade: $changed" "remove: $changed"
+refused 'file of no package' 'hello 2 - NEW && echo mine > root/usr/share/doc/hello/NEW' \
+  'vesk install hello' "install: usr/share/doc/hello/NEW is not hello's"
+refused 'one path, two packages' 'echo 2 >> greet/meta && package clash 1 - greet && publish 2' \
+  'vesk install greet clash' \
   'install: usr/local/share/greet/README is shipped by both greet and clash'
-refused 'a run in progress' 'mkdir root/var/lib/vesk/lock && echo $$ > root/var/lib/vesk/lock/pid' \
+refused 'run in progress' 'mkdir root/var/lib/vesk/lock && echo $$ > root/var/lib/vesk/lock/pid' \
   'vesk remove hello' "lock: run $$ is in progress"
-refused 'a dependent left behind' 'package beta 1 hello=1 greet &&
-  publish 2 && vesk update && vesk install beta && hello 2 - NEW && publish 3' \
-  'vesk install hello; vesk remove hello' 'depends: beta needs hello=1' \
-  'depends: beta needs hello=1'
-expect 'the dependent upgraded too' 'echo 2 >> greet/meta &&
-  package beta 2 hello=2 greet && publish 4 && vesk update > /dev/null &&
-  vesk install hello beta' <<'EOF'
+refused 'dependent left behind' 'package beta 1 hello=1 greet && publish 2 && vesk update &&
+  vesk install beta && hello 2 - NEW 3' 'vesk install hello; vesk remove hello' "$needs" "$needs"
+expect 'dependent upgraded too' 'echo 2 >> greet/meta && package beta 2 hello=2 greet &&
+  publish 4 && vesk update > /dev/null && vesk install hello beta' <<'EOF'
 installed hello 2
 installed beta 2
 EOF
 
 fresh  # a leak check cannot run under ptrace
-expect 'a flush before the renames and after them' '
-  export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0
-  strace -f -o trace -e "trace=/rename|sync" sh "$tools/vesk" install hello
+expect 'flush order' 'ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0 \
+  strace -f -o trace -e "trace=/rename|sync" vesk install hello
   grep -o "rename\|sync" trace | uniq | xargs' <<'EOF'
 installed hello 1
 sync rename sync
 EOF
-
-expect 'the queries' 'vesk list; vesk files hello; vesk owner /usr/bin/hello
+expect 'queries' 'vesk list; vesk files hello; vesk owner /usr/bin/hello
   vesk info hello | grep dep; vesk search HEL; vesk owner etc; vesk info nil' <<'EOF'
 hello	1
 usr/bin/hello
@@ -101,9 +95,8 @@ refused at owner: etc belongs to no package
 refused at info: no nil in the index
 [status 1]
 EOF
-expect 'verify: an edit, a removal, a mode' 'cd root &&
-  echo 3 >> usr/bin/hello && rm usr/share/doc/hello/OLD && chmod 600 usr/share/doc/hello/NEWS &&
-  cd .. && vesk verify hello' <<'EOF'
+expect 'verify: an edit, a removal, a mode' 'echo 3 >> root/usr/bin/hello &&
+  (cd root/usr/share/doc/hello && rm OLD && chmod 600 NEWS) && vesk verify hello' <<'EOF'
 usr/bin/hello	changed size digest
 usr/share/doc/hello/NEWS	changed mode
 usr/share/doc/hello/OLD	missing
@@ -112,37 +105,34 @@ EOF
 [ -z "${VESK_TARGET_BUILD:-}" ] || { finish; exit; }
 export VESK_TIMEOUT=2
 
-hostile() { # MIRROR SETUP REASON: alone refused, changing nothing; then dropped
-  [ -e "../$1" ] || { cp -r repo "../$1" && (cd "../$1" && eval "$2"); }
-  echo "$url/$1" > root/etc/vesk/mirrors
-  line="mirror $url/$1: $3" before=$(snapshot)
-  expect "$1" "vesk $run; [ \"\$(snapshot)\" = '$before' ] || echo root changed
-    echo $good >> root/etc/vesk/mirrors && vesk $run" <<EOF
-$line
+hostile() { # MIRROR REASON [SETUP]: refused alone, dropped before the good mirror
+  [ -e "../$1" ] || { cp -r repo "../$1" && (cd "../$1" && eval "${3:-}"); }
+  echo "$url/$1" > root/etc/vesk/mirrors && before=$(snapshot)
+  expect "$1" "vesk $run; same; echo $good >> root/etc/vesk/mirrors && vesk $run" <<EOF
+mirror $url/$1: $2
 refused at $refusal
-$line
+mirror $url/$1: $2
 $done
 EOF
 }
-fresh && cp -r repo ../old && hello 2 - NEW && publish 2 && vesk update > /dev/null
+fresh && cp -r repo ../old && hello 2 - NEW && vesk update > /dev/null
 refusal='update: no good mirror' done="updated to epoch 1 serial 2 from $good" run=update
-hostile cgi-bin/endless : 'delegation: more than 16384 bytes'
-hostile cgi-bin/stall : 'delegation: not done in 2 seconds'
-hostile old : 'epoch 1 serial 1 is older than epoch 1 serial 2'
-hostile wrong 'rm index.sig && ssh-keygen -q -Y sign -f ../w/other.key -n vesk index' \
-  "not signed by the delegation's signer"
-hostile short 'truncate -s -1 index' "not signed by the delegation's signer"
-hostile delegation 'truncate -s 16384 delegation' 'not signed by the pinned root key'
-hostile delegation-over 'truncate -s 16385 delegation' 'delegation: more than 16384 bytes'
-hostile index 'truncate -s 262144 index' "not signed by the delegation's signer"
-hostile index-over 'truncate -s 262145 index' 'index: more than 262144 bytes'
+signer="not signed by the delegation's signer"
+hostile cgi-bin/endless 'delegation: more than 16384 bytes'
+hostile cgi-bin/stall 'delegation: not done in 2 seconds'
+hostile old 'epoch 1 serial 1 is older than epoch 1 serial 2'
+hostile wrong "$signer" 'rm index.sig && ssh-keygen -q -Y sign -f ../w/other.key -n vesk index'
+hostile delegation 'not signed by the pinned root key' 'truncate -s 16384 delegation'
+hostile delegation-over 'delegation: more than 16384 bytes' 'truncate -s 16385 delegation'
+hostile index "$signer" 'truncate -s 262144 index'
+hostile index-over 'index: more than 262144 bytes' 'truncate -s 262145 index'
 for sig in delegation.sig index.sig; do
-  hostile "$sig" "truncate -s 4097 $sig" "$sig: more than 4096 bytes"
+  hostile "$sig" "$sig: more than 4096 bytes" "truncate -s 4097 $sig"
 done
 refusal='package: hello: no good mirror' done="installed hello 2
 removed hello" run='install hello && vesk remove hello'
-hostile truncated "truncate -s -9 $file" 'hello: size differs from the index'
-hostile longer "echo >> $file" "hello: more than $size bytes"
-hostile changed "printf x | dd of=$file bs=1 seek=700 conv=notrunc 2> /dev/null" \
-  'hello: SHA-256 differs from the index'
+hostile truncated 'hello: size differs from the index' "truncate -s -9 $file"
+hostile longer "hello: more than $size bytes" "echo >> $file"
+hostile changed 'hello: SHA-256 differs from the index' \
+  "printf x | dd of=$file bs=1 seek=700 conv=notrunc 2> /dev/null"
 finish
