@@ -32,6 +32,7 @@ usage: vesk-io unpack \| elf FILE \| manifest FILE \| parents ROOT PATH|io|io st
 |io observe .|io owned . .
 |umask 0; io prepare2 . usr/libexec/x/y && find usr/libexec/x usr ! -perm 755
 |chmod 0775 .; io unpack
+|chmod 07755 .; chgrp 1000 .; io stat -c safe .
 target link/type forbidden|io parents2 .. usr/bin/soft
 invalid managed path|io parents .. usr/bin/tool
 root open|io prepare ../self usr/local/bin/x
