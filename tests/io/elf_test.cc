@@ -1,4 +1,3 @@
-// "elf" and "elf2" on images built field by field and on programs gcc builds here.
 #include <elf.h>
 
 #include "harness.h"
@@ -10,44 +9,37 @@ string entry(int tag, uint32_t value) { return bytes(Elf32_Dyn{tag, {value}}); }
 string pad(string file, size_t size) { return file.append(size - file.size(), '\0'); }
 
 struct Exe {
-  uint8_t elf_class = ELFCLASS32;
-  uint16_t type = ET_EXEC, machine = EM_386, phentsize = 32, phnum = 3;
-  uint32_t phoff = 52, dynamic_size = 0, needed = 1;  // dynamic_size 0: the section's
-  string loader = "/lib/ld-musl-i386.so.1", library = "libc.so", dynamic, file;
-  string image() const {
-    if (!file.empty()) return file;
-    string section = entry(DT_STRTAB, 0xA00) + entry(DT_STRSZ, library.size() + 2);
-    for (uint32_t i = 0; i < needed; ++i) section += entry(DT_NEEDED, 1);
-    section += dynamic;
-    const Elf32_Ehdr header{.e_ident = {0x7F, 'E', 'L', 'F', elf_class, ELFDATA2LSB},
-                            .e_type = type,
-                            .e_machine = machine,
-                            .e_phoff = phoff,
-                            .e_phentsize = phentsize,
-                            .e_phnum = phnum};
-    const uint32_t size = dynamic_size ?: section.size();
-    const string headers = bytes(header) +
-                           bytes(Elf32_Phdr{PT_INTERP, 0x900, 0x900, 0x900, 23, 23, 0, 0}) +
-                           bytes(Elf32_Phdr{PT_DYNAMIC, 0xB00, 0xB00, 0xB00, size, size, 0, 0}) +
-                           bytes(Elf32_Phdr{PT_LOAD, 0, 0, 0, 0x2000, 0x2000, 0, 0});
-    return pad(pad(pad(headers, 0x900) + loader, 0xA00) + '\0' + library, 0xB00) + section;
+  uint16_t elf_class = ELFCLASS32, type = ET_EXEC, machine = EM_386, phentsize = 32, phnum = 3;
+  uint32_t phoff = 52, dynamic_size = 0, needed = 1;
+  string loader = "/lib/ld-musl-i386.so.1", library = "libc.so", dynamic{}, file{};
+  string image() {
+    string table = entry(DT_STRTAB, 0xA00) + entry(DT_STRSZ, library.size() + 2);
+    for (auto i = needed; i > 0; --i) table += entry(DT_NEEDED, 1);
+    Elf32_Ehdr header{.e_ident = {0x7F, 'E', 'L', 'F', uint8_t(elf_class), ELFDATA2LSB},
+                      .e_type = type,
+                      .e_machine = machine,
+                      .e_phoff = phoff,
+                      .e_phentsize = phentsize,
+                      .e_phnum = phnum};
+    uint32_t size = dynamic_size ?: table.size() + dynamic.size();
+    Elf32_Phdr segments[] = {{PT_INTERP, 0x900, 0x900, 0x900, 23, 23, 0, 0},
+                             {PT_DYNAMIC, 0xB00, 0xB00, 0xB00, size, size, 0, 0},
+                             {PT_LOAD, 0, 0, 0, 0x2000, 0x2000, 0, 0}};
+    string headers = bytes(header) + bytes(segments);
+    return pad(pad(pad(headers, 0x900) + loader, 0xA00) + '\0' + library, 0xB00) + table + dynamic;
   }
 };
 
-// A row: an image with these fields changed, traced as written.
-#define ROW(...)                  \
-  std::pair<string, Exe> {        \
-#__VA_ARGS__, { __VA_ARGS__ } \
-  }
+#define ROW(...) std::pair<string, Exe>(#__VA_ARGS__, Exe{__VA_ARGS__})
 
-TEST(Elf, FilesUnderBothFormats) {
-  TempDir dir;  // ROOT/usr/lib/ and 125 bytes make 511
+TEST(Elf, FilesUnderBothFormats) {  // images built field by field, and gcc's programs
+  TempDir dir;                      // ROOT/usr/lib/ and 125 bytes make 511
   const string root = string(377 - dir.path.size(), '/') + dir.path, n125(125, 'n'), n126(126, 'n');
   sh("cd " + root + " && mkdir -p lib/libdir.so usr/lib && touch lib/libc.so lib/" + n126 +
      " usr/lib/" + n125 + " && echo 'int main() {}' >m.c");
-  auto cc = [&](const string &flags) {
-    EXPECT_EQ(sh("cd " + dir.path + " && gcc m.c " + flags).err, "") << flags;
-    return Exe{.file = read_file(dir / "a.out")};
+  auto cc = [&](string flags) {
+    EXPECT_EQ(sh("cd " + dir.path + " && gcc m.c " + flags).err, "");
+    return std::pair{"gcc " + flags, Exe{.file = read_file(dir / "a.out")}};
   };
   const string musl = "-m32 -nostdlib -e main -Wl,--no-as-needed,-I,/lib/ld-musl-i386.so.1 libc.so";
   cc("-m32 -shared -nostdlib -Wl,-soname,libc.so -o libc.so");
@@ -59,19 +51,19 @@ TEST(Elf, FilesUnderBothFormats) {
   } groups[] = {
       {"ELF open", {ROW(.file = dir / "none")}},
       {"ELF read", {ROW(.file = "/")}},
-      {"", {ROW(.file = "\177EL"), ROW(cc(musl))}},
+      {"", {ROW(.file = "\177EL"), cc(musl)}},
       {"incompatible ELF",
-       {ROW(.elf_class = ELFCLASS64), ROW(.machine = EM_ARM), ROW(.type = ET_REL), ROW(cc(""))}},
+       {ROW(.elf_class = ELFCLASS64), ROW(.machine = EM_ARM), ROW(.type = ET_REL), cc("")}},
       {"ELF program headers", {ROW(.phentsize = 40), ROW(.phnum = 65)}},
       {"ELF seek", {ROW(.phoff = 0x80000000)}},
       {"glibc/foreign interpreter", {ROW(.loader = "/lib/ld-linux.so.2")}},
       {"invalid dynamic executable/interpreter",
-       {ROW(.phnum = 1), ROW(.dynamic_size = 65537), ROW(cc("-m32 -static-pie"))}},
-      {"invalid dynamic executable/interpreter", {ROW(cc("-m32 -static"))}, ""},
-      {"ELF interpreter size", {ROW(cc("-m32"))}},
+       {ROW(.phnum = 1), ROW(.dynamic_size = 65537), cc("-m32 -static-pie")}},
+      {"invalid dynamic executable/interpreter", {cc("-m32 -static")}, ""},
+      {"ELF interpreter size", {cc("-m32")}},
       {"ELF search path/textrel forbidden",
-       {ROW(cc(musl + " -Wl,--disable-new-dtags,-rpath,/x")),
-        ROW(cc(musl + " -Wl,--enable-new-dtags,-rpath,/x"))}},
+       {cc(musl + " -Wl,--disable-new-dtags,-rpath,/x"),
+        cc(musl + " -Wl,--enable-new-dtags,-rpath,/x")}},
       {"ELF dependencies limit", {ROW(.needed = 65)}},
       {"ELF string table/dependencies",
        {ROW(.needed = 0), ROW(.dynamic = entry(DT_STRSZ, 0)),
@@ -87,12 +79,12 @@ TEST(Elf, FilesUnderBothFormats) {
       {only,
        {ROW(.library = "libc.so.6"), ROW(.library = "ld-linux.so.2"), ROW(.library = "x/libc.so")},
        "foreign ELF dependency"}};
-  auto failure = [](const string &message) { return message.empty() ? "" : "vesk-io: " + message; };
+  auto failure = [](string message) { return message.empty() ? "" : "vesk-io: " + message; };
   for (const auto &group : groups)
-    for (const auto &[name, exe] : group.rows) {
+    for (auto [name, exe] : group.rows) {
       SCOPED_TRACE(name);
-      const string file = exe.file[0] == '/' ? exe.file : dir / "f";
-      if (file != exe.file) write_file(file, exe.image());
+      string file = exe.file[0] == '/' ? exe.file : dir / "f";
+      if (file != exe.file) write_file(file, exe.file.empty() ? exe.image() : exe.file);
       expect(sh("$IO elf " + file), failure(group.elf));
       expect(sh("$IO elf2 " + file + " " + root), failure(group.elf2));
     }
