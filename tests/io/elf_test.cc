@@ -1,117 +1,91 @@
-// "elf" and "elf2" on executables built field by field and on this machine's compiler's programs.
 #include <elf.h>
 
 #include "harness.h"
 
 using namespace vesk::test;
 
-template <class T>
-std::string bytes(const T &value) {
-  return {(const char *)&value, sizeof value};
-}
-std::string entry(int tag, uint32_t value, int count = 1) {
-  std::string entries;
-  for (int i = 0; i < count; ++i) entries += bytes(Elf32_Dyn{tag, {value}});
-  return entries;
-}
-std::string segment(uint32_t type, uint32_t offset, uint32_t size) {
-  return bytes(Elf32_Phdr{type, offset, offset, offset, size, size, 0, 0});
-}
-std::string pad(std::string file, size_t size) {
-  file.resize(size);
-  return file;
-}
-const std::string libc = entry(DT_NEEDED, 1);
+string bytes(const auto &value) { return {(const char *)&value, sizeof value}; }
+string entry(int tag, uint32_t value) { return bytes(Elf32_Dyn{tag, {value}}); }
+string pad(string file, size_t size) { return file.append(size - file.size(), '\0'); }
 
-// Headers PT_INTERP, PT_DYNAMIC, a PT_LOAD of 8 KiB at 0; the loader at 0x900, the strings at
-// 0xA00, the dynamic section at 0xB00: DT_STRTAB, DT_STRSZ, `dynamic`.
 struct Exe {
-  unsigned char elf_class = ELFCLASS32, data = ELFDATA2LSB;
-  uint16_t type = ET_EXEC, machine = EM_386, phentsize = 32, phnum = 3;
-  uint32_t phoff = 52, dynamic_size = 0;  // 0: that of the section
-  std::string loader = "/lib/ld-musl-i386.so.1", library = "libc.so", dynamic = libc;
+  uint16_t elf_class = ELFCLASS32, type = ET_EXEC, machine = EM_386, phentsize = 32, phnum = 3;
+  uint32_t phoff = 52, dynamic_size = 0, needed = 1;
+  string loader = "/lib/ld-musl-i386.so.1", library = "libc.so", dynamic{}, file{};
+  string image() {
+    string table = entry(DT_STRTAB, 0xA00) + entry(DT_STRSZ, library.size() + 2);
+    for (auto i = needed; i > 0; --i) table += entry(DT_NEEDED, 1);
+    Elf32_Ehdr header{.e_ident = {0x7F, 'E', 'L', 'F', uint8_t(elf_class), ELFDATA2LSB},
+                      .e_type = type,
+                      .e_machine = machine,
+                      .e_phoff = phoff,
+                      .e_phentsize = phentsize,
+                      .e_phnum = phnum};
+    uint32_t size = dynamic_size ?: table.size() + dynamic.size();
+    Elf32_Phdr segments[] = {{PT_INTERP, 0x900, 0x900, 0x900, 23, 23, 0, 0},
+                             {PT_DYNAMIC, 0xB00, 0xB00, 0xB00, size, size, 0, 0},
+                             {PT_LOAD, 0, 0, 0, 0x2000, 0x2000, 0, 0}};
+    string headers = bytes(header) + bytes(segments);
+    return pad(pad(pad(headers, 0x900) + loader, 0xA00) + '\0' + library, 0xB00) + table + dynamic;
+  }
 };
-std::string image(const Exe &exe) {
-  const std::string strings = '\0' + exe.library + '\0';
-  const std::string dynamic =
-      entry(DT_STRTAB, 0xA00) + entry(DT_STRSZ, strings.size()) + exe.dynamic;
-  const Elf32_Ehdr header{.e_ident = {0x7F, 'E', 'L', 'F', exe.elf_class, exe.data},
-                          .e_type = exe.type,
-                          .e_machine = exe.machine,
-                          .e_phoff = exe.phoff,
-                          .e_phentsize = exe.phentsize,
-                          .e_phnum = exe.phnum};
-  const std::string headers = bytes(header) + segment(PT_INTERP, 0x900, 23) +
-                              segment(PT_DYNAMIC, 0xB00, exe.dynamic_size ?: dynamic.size()) +
-                              segment(PT_LOAD, 0, 0x2000);
-  return pad(pad(pad(headers, 0x900) + exe.loader, 0xA00) + strings, 0xB00) + dynamic;
-}
 
-TEST(Elf, FilesUnderBothFormats) {
-  TempDir dir;  // a ROOT of 377 bytes, slashes first: ROOT/usr/lib/ and 125 bytes make 511 bytes
-  const std::string root = std::string(377 - dir.path.size(), '/') + dir.path;
-  const std::string n125(125, 'n'), n126(126, 'n');
+#define ROW(...) std::pair<string, Exe>(#__VA_ARGS__, Exe{__VA_ARGS__})
+
+TEST(Elf, FilesUnderBothFormats) {  // images built field by field, and gcc's programs
+  TempDir dir;                      // ROOT/usr/lib/ and 125 bytes make 511
+  const string root = string(377 - dir.path.size(), '/') + dir.path, n125(125, 'n'), n126(126, 'n');
   sh("cd " + root + " && mkdir -p lib/libdir.so usr/lib && touch lib/libc.so lib/" + n126 +
      " usr/lib/" + n125 + " && echo 'int main() {}' >m.c");
-  auto cc = [&](const std::string &flags) {
-    EXPECT_EQ(sh("cd " + dir.path + " && gcc m.c " + flags).err, "") << flags;
-    return read_file(dir / "a.out");
+  auto cc = [&](string flags) {
+    EXPECT_EQ(sh("cd " + dir.path + " && gcc m.c " + flags).err, "");
+    return std::pair{"gcc " + flags, Exe{.file = read_file(dir / "a.out")}};
   };
-  const std::string musl =
-      "-m32 -nostdlib -e main -Wl,--no-as-needed,-I,/lib/ld-musl-i386.so.1 libc.so";
+  const string musl = "-m32 -nostdlib -e main -Wl,--no-as-needed,-I,/lib/ld-musl-i386.so.1 libc.so";
   cc("-m32 -shared -nostdlib -Wl,-soname,libc.so -o libc.so");
-  const std::string inc = "incompatible ELF", inv = "invalid dynamic executable/interpreter",
-                    table = "ELF string table/dependencies", name = "ELF dependency string",
-                    forbidden = "ELF search path/textrel forbidden",
-                    foreign = "foreign ELF dependency",
-                    only = "format 1 supports only libc.so ELF dependencies",
-                    missing = "ELF dependency missing from target root";
+  const string only = "format 1 supports only libc.so ELF dependencies";
   const struct {
-    std::string name, file, elf, elf2 = elf;  // file: an image or "/path"
-  } rows[] = {
-      {"missing", dir / "none", "ELF open"},
-      {"directory", "/", "ELF read"},
-      {"not ELF", "\177EL", ""},
-      {"51 bytes", image({}).substr(0, 51), inc},
-      {"64-bit", image({.elf_class = ELFCLASS64}), inc},
-      {"big-endian", image({.data = ELFDATA2MSB}), inc},
-      {"ARM", image({.machine = EM_ARM}), inc},
-      {"object", image({.type = ET_REL}), inc},
-      {"header entries of 40 bytes", image({.phentsize = 40}), "ELF program headers"},
-      {"65 headers", image({.phnum = 65}), "ELF program headers"},
-      {"headers at 2^31", image({.phoff = 0x80000000}), "ELF seek"},
-      {"glibc loader", image({.loader = "/lib/ld-linux.so.2"}), "glibc/foreign interpreter"},
-      {"no dynamic", image({.phnum = 1}), inv},
-      {"dynamic 65537", image({.dynamic_size = 65537}), inv},
-      {"65 needed", image({.dynamic = entry(DT_NEEDED, 1, 65)}), "ELF dependencies limit"},
-      {"no needed", image({.dynamic = ""}), table},
-      {"strings empty", image({.dynamic = libc + entry(DT_STRSZ, 0)}), table},
-      {"strings end past 2^32", image({.dynamic = libc + entry(DT_STRTAB, 0xFFFFFFF8)}), table},
-      {"strings past the file end", image({.dynamic = libc + entry(DT_STRTAB, 0x1FF0)}), name},
-      {"needed at 9", image({.dynamic = entry(DT_NEEDED, 9)}), "ELF dependency bounds"},
-      {"strings 7", image({.dynamic = libc + entry(DT_STRSZ, 7)}), only, missing},
-      {"name 125 in usr/lib", image({.library = n125}), only, ""},
-      {"name 126, in lib/ too", image({.library = n126}), only, "library path length"},
-      {"name 127", image({.library = n126 + "n"}), name},
-      {"glibc", image({.library = "libc.so.6"}), only, foreign},
-      {"ld-linux", image({.library = "ld-linux.so.2"}), only, foreign},
-      {"a path", image({.library = "x/libc.so"}), only, foreign},
-      {"library a directory", image({.library = "libdir.so"}), only, missing},
-      {"gcc native", cc(""), inc},
-      {"gcc glibc", cc("-m32"), "ELF interpreter size"},
-      {"gcc static", cc("-m32 -static"), inv, ""},
-      {"gcc static-pie", cc("-m32 -static-pie"), inv},
-      {"gcc musl", cc(musl), ""},
-      {"gcc rpath", cc(musl + " -Wl,--disable-new-dtags,-rpath,/x"), forbidden},
-      {"gcc runpath", cc(musl + " -Wl,--enable-new-dtags,-rpath,/x"), forbidden}};
-  auto failure = [](const std::string &message) {
-    return message.empty() ? "" : "vesk-io: " + message;
-  };
-  for (const auto &row : rows) {
-    SCOPED_TRACE(row.name);
-    const std::string file = row.file[0] == '/' ? row.file : dir / "f";
-    if (file != row.file) write_file(file, row.file);
-    expect(sh("$IO elf " + file), failure(row.elf));
-    expect(sh("$IO elf2 " + file + " " + root), failure(row.elf2));
-  }
+    string elf;
+    std::vector<std::pair<string, Exe>> rows;
+    string elf2 = elf;
+  } groups[] = {
+      {"ELF open", {ROW(.file = dir / "none")}},
+      {"ELF read", {ROW(.file = "/")}},
+      {"", {ROW(.file = "\177EL"), cc(musl)}},
+      {"incompatible ELF",
+       {ROW(.elf_class = ELFCLASS64), ROW(.machine = EM_ARM), ROW(.type = ET_REL), cc("")}},
+      {"ELF program headers", {ROW(.phentsize = 40), ROW(.phnum = 65)}},
+      {"ELF seek", {ROW(.phoff = 0x80000000)}},
+      {"glibc/foreign interpreter", {ROW(.loader = "/lib/ld-linux.so.2")}},
+      {"invalid dynamic executable/interpreter",
+       {ROW(.phnum = 1), ROW(.dynamic_size = 65537), cc("-m32 -static-pie")}},
+      {"invalid dynamic executable/interpreter", {cc("-m32 -static")}, ""},
+      {"ELF interpreter size", {cc("-m32")}},
+      {"ELF search path/textrel forbidden",
+       {cc(musl + " -Wl,--disable-new-dtags,-rpath,/x"),
+        cc(musl + " -Wl,--enable-new-dtags,-rpath,/x")}},
+      {"ELF dependencies limit", {ROW(.needed = 65)}},
+      {"ELF string table/dependencies",
+       {ROW(.needed = 0), ROW(.dynamic = entry(DT_STRSZ, 0)),
+        ROW(.dynamic = entry(DT_STRTAB, 0xFFFFFFF8))}},
+      {"ELF dependency string",
+       {ROW(.dynamic = entry(DT_STRTAB, 0x1FF0)), ROW(.library = n126 + "n")}},
+      {"ELF dependency bounds", {ROW(.needed = 0, .dynamic = entry(DT_NEEDED, 9))}},
+      {only,
+       {ROW(.dynamic = entry(DT_STRSZ, 7)), ROW(.library = "libdir.so")},
+       "ELF dependency missing from target root"},
+      {only, {ROW(.library = n125)}, ""},
+      {only, {ROW(.library = n126)}, "library path length"},
+      {only,
+       {ROW(.library = "libc.so.6"), ROW(.library = "ld-linux.so.2"), ROW(.library = "x/libc.so")},
+       "foreign ELF dependency"}};
+  auto failure = [](string message) { return message.empty() ? "" : "vesk-io: " + message; };
+  for (const auto &group : groups)
+    for (auto [name, exe] : group.rows) {
+      SCOPED_TRACE(name);
+      string file = exe.file[0] == '/' ? exe.file : dir / "f";
+      if (file != exe.file) write_file(file, exe.file.empty() ? exe.image() : exe.file);
+      expect(sh("$IO elf " + file), failure(group.elf));
+      expect(sh("$IO elf2 " + file + " " + root), failure(group.elf2));
+    }
 }

@@ -1,32 +1,28 @@
-# How the programs are linked; on a target build, instructions, self-judgement and static size.
+# Linking; in target builds also code, self-judgement, size.
 # shellcheck shell=sh source-path=SCRIPTDIR disable=SC2016
 . "${0%/*}/../support/lib.sh"
 set -e
-target=${VESK_TARGET_BUILD:-} build=${VESK_TARGET_BUILD:-$VESK_BINARY_DIR}
-static=$(grep -c VESK_STATIC:BOOL=ON "$build/CMakeCache.txt" || :)
-cd "$TEST_TMP" && mkdir lib && : >lib/libc.so && : >judged
+exec </dev/null
+target=${VESK_TARGET_BUILD:-} build=${target:-$VESK_BINARY_DIR}
+static=$(grep VESK_STATIC:BOOL=ON "$build/CMakeCache.txt" || :)
+cd "$TEST_TMP" && cp "$build/vesk-io" "$build/vesk-index" . && mkdir lib && touch lib/libc.so judged
 if [ -z "$target" ]; then echo 'library: [libc.so.6]'
-elif [ "$static" = 0 ]; then printf 'interpreter: /lib/ld-musl-i386.so.1]\nlibrary: [libc.so]\n'
+elif [ -z "$static" ]; then printf ': /lib/ld-musl-i386.so.1]\nlibrary: [libc.so]\n'
+else echo 'vesk-io: invalid dynamic executable/interpreter' >judged
 fi >linked
-[ "$static" = 0 ] || echo 'vesk-io: invalid dynamic executable/interpreter' >judged
-# Mnemonics (after prefixes) beyond a Pentium MMX that a compiler or libc could bring.
-later='	([a-z0-9]+ )*(cmov|fcmov|fu?comi|nop[wl]|nop +[^ ]|endbr|sysenter|syscall|fxsave|'
-later=$later'fxrstor|prefetch|[lsm]fence|(ld|st)mxcsr|clflush|movnt|maskmov|popcnt|lzcnt|movbe|'
-later=$later'crc32|fisttp)'
-scan() { objdump -dw --no-show-raw-insn "$1" | grep -E "$later|%[xyz]mm"; }
-
-[ -z "$target" ] || expect 'the scan finds P6 code' 'echo "int less(double a, double b) {
-  return a < b; }" | gcc -m32 -O2 -march=i686 -xc -c - -o p6.o && scan p6.o >/dev/null' </dev/null
-for program in "$build/vesk-io" "$build/vesk-index"; do
-  ! nm "$program" | grep -qE '__asan_init|__gcov_' || continue # instrumented: runtimes of its own
-  expect "${program##*/}: loader, libraries, no C++ runtime, no heap" 'readelf -lWd "$program" |
-    grep -oE "interpreter: /lib/ld-musl.*|library: .*|R(UN)?PATH|TEXTREL"
-    ! (nm -D "$program"; nm "$program") 2>&1 |
-    grep -E "_Zn[wa]|__cxa_guard|_personality|_ZSt|GLIBCXX| [Uw] (malloc|calloc|realloc)\b"' <linked
-  [ -n "$target" ] || continue
-  expect "${program##*/}: Pentium MMX code" '! scan "$program"' </dev/null
-  expect "${program##*/}: judged" '$IO elf "$program"; $IO elf2 "$program" .' <judged
-  [ "$static" = 0 ] || expect "${program##*/}: stripped under 64 KiB" \
-    'strip -o s "$program" && [ "$(wc -c <s)" -lt 65536 ]' </dev/null
+later='	([a-z0-9]+ )*(f?cmov|fu?comi|nop([wl]| +[^ ])|endbr|sys(enter|call)|fx(save|rstor)|'
+later=$later'prefetch|[lsm]fence|(ld|st)mxcsr|clflush|movnt|maskmov|(pop|lz)cnt|movbe|crc32|fisttp)'
+scan() { objdump -dw --no-show-raw-insn "$1" | grep -E "$later|%[xyz]mm"; } # past Pentium MMX
+[ "$target" ] && expect 'scan self-test' 'echo cmovb %eax,%ecx | as --32 && scan a.out >/dev/null'
+for name in vesk-io vesk-index; do
+  nm "$name" | grep -qE '__asan|__gcov' && continue
+  expect "$name: libraries, no C++ or heap" 'readelf -lWd "$name" |
+    grep -oE ": /lib/ld-musl.*|library: .*|R(UN)?PATH|TEXTREL"
+    ! (nm -D "$name"; nm "$name") 2>&1 |
+    grep -E "_Zn[wa]|__cxa_guard|_personality|_ZSt|GLIBCXX| [Uw] (m|c|re)alloc\b"' <linked
+  [ "$target" ] || continue
+  expect "$name: Pentium MMX" '! scan "$name"'
+  expect "$name: judged" '$IO elf "$name"; $IO elf2 "$name" .' <judged
+  [ "$static" ] && expect "$name: under 64 KiB" 'strip "$name" && [ "$(wc -c <"$name")" -lt 65536 ]'
 done
 finish
