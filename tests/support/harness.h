@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -14,17 +13,14 @@ namespace vesk::test {
 using std::string;
 
 inline string read_file(const string &path) {
-  return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
+  return (std::ostringstream() << std::ifstream(path).rdbuf()).str();
 }
 
-inline void write_file(const string &path, const string &bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+inline void write_file(const string &path, const string &bytes) { std::ofstream(path) << bytes; }
 
-// A fresh 0755 directory, removed with its contents.
+// A fresh directory, removed with its contents.
 struct TempDir {
   string path = mkdtemp(string("/tmp/vesk-test.XXXXXX").data());
-  TempDir() { chmod(path.c_str(), 0755); }
   ~TempDir() { (void)!system(("rm -rf " + path).c_str()); }
   string operator/(const string &relative) const { return path + "/" + relative; }
 };

@@ -1,11 +1,7 @@
 # shellcheck shell=sh
-# Shell test plumbing. A case is a title, commands, and the exact transcript they must print
-# (stdout and stderr as they interleave, then "[status N]" when N is not 0):
-#   expect 'a tampered package is refused' 'vesk install hello' <<'EOF'
-#   refused at package: hello: SHA-256 differs from the index
-#   [status 1]
-#   EOF
-# A failing case prints its title and the difference in the form the mutation tool reads.
+# Shell test plumbing: `expect TITLE COMMANDS <<EOF` compares the exact transcript (stdout and
+# stderr as they interleave, then "[status N]" when N is not 0); a failure prints the title and
+# the difference in the form the mutation tool reads.
 set -u
 # $IO and $INDEX: this build's programs, or what VESK_IO and VESK_INDEX name.
 export IO="${VESK_IO:-$VESK_BINARY_DIR/vesk-io}" INDEX="${VESK_INDEX:-$VESK_BINARY_DIR/vesk-index}"
