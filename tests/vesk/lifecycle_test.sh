@@ -37,7 +37,7 @@ removed hello
 greet.owned greet.row 1 2
 local/share/greet/README:644
 EOF
-shell=sh
+shell='sh'
 
 snapshot() { tar -C root --sort=name --mtime=@0 -cf - . | sha256sum; }
 same() { # after a refusal: status 1, the root unchanged
