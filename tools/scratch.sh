@@ -1,11 +1,12 @@
 # shellcheck shell=sh
-# A scratch world for vesk, sourced by the walkthrough (tools/example.sh) and
-# the fuzzing seeds (tools/fuzz.sh) from the top of the source tree, as root:
+# A scratch world for vesk, sourced by the walkthrough (tools/example.sh), the
+# fuzzing seeds (tools/fuzz.sh) and the package manager's tests, as root:
 # the host build installed under a prefix, a repository "core" with
 # throwaway keys, and a target root that pins it.
 #
-#   scratch_init DIR    builds the host programs and installs vesk under
-#                       DIR/prefix (put first on PATH); writes DIR/root.key,
+#   scratch_init DIR [BUILD]  installs vesk under DIR/prefix (put first on
+#                       PATH) from the build directory BUILD, by default the
+#                       host programs built here; writes DIR/root.key,
 #                       DIR/signer.key and the target root DIR/root (exported
 #                       as VESK_ROOT) with etc/vesk/allowed_signers and
 #                       etc/vesk/repository, and etc/vesk/mirrors naming
@@ -21,9 +22,11 @@ run() { "$@"; }
 
 scratch_init() {
   scratch=$1
-  cmake --preset default >/dev/null
-  cmake --build --preset default --target vesk-io vesk-index >/dev/null
-  cmake --install build/default --prefix "$scratch/prefix" >/dev/null
+  if [ -z "${2:-}" ]; then
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target vesk-io vesk-index >/dev/null
+  fi
+  cmake --install "${2:-build/default}" --prefix "$scratch/prefix" >/dev/null
   PATH=$scratch/prefix/bin:$scratch/prefix/sbin:$PATH
   VESK_ROOT=$scratch/root VESK_NOW=${VESK_NOW:-$(date +%s)}
   export PATH VESK_ROOT VESK_NOW

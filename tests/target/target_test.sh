@@ -6,7 +6,8 @@ exec </dev/null
 target=${VESK_TARGET_BUILD:-}
 [ "$target" ] || { finish; exit; }
 static=$(grep VESK_STATIC:BOOL=ON "$target/CMakeCache.txt" || :)
-cd "$TEST_TMP" && cp "$target/vesk-io" "$target/vesk-index" . && mkdir lib && touch lib/libc.so judged
+cd "$TEST_TMP" && cp "$target/vesk-io" "$target/vesk-index" .
+mkdir lib && touch lib/libc.so judged
 if [ -z "$static" ]; then printf ': /lib/ld-musl-i386.so.1]\nlibrary: [libc.so]\n'
 else echo 'vesk-io: invalid dynamic executable/interpreter' >judged
 fi >linked

@@ -52,7 +52,7 @@ $(shift 3 && printf 'refused at %s\n' "$@")
 EOF
 }
 changed='usr/bin/hello changed since it was installed' needs='depends: beta needs hello=1'
-refused 'expired index' : 'VESK_NOW=99999 vesk install hello' \
+refused 'expired index' : 'VESK_NOW=99999999 vesk install hello' \
   'index: vesk-index: delegation time/epoch'
 refused 'missing dependency' 'hello 2 nil=1 NEW' 'vesk install hello' \
   'resolve: no nil version 1 in the index'

@@ -1,19 +1,17 @@
 # shellcheck shell=sh disable=SC2034,SC2086 # size is read by the tests; $IO may have words
-# Built once: this build installed in usr/, keys, a root pinning the repository, the trees hello
-# (a static i386 program, two texts; $size bytes packed) and greet (packed, unpublished).
-usr=$TEST_TMP/usr
-cmake --install "$VESK_BINARY_DIR" --prefix "$usr" > /dev/null || exit
-export PATH="$usr/sbin:$usr/bin:$PATH" VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 \
-  VESK_ROOT=root VESK_LOCK_WAIT=1
-abi=$(printf %064d 0) doc=hello/data/usr/share/doc/hello shell=sh
-vesk() { (umask 077 && $shell "$usr/sbin/vesk" "$@"); }
+# Built once in w/ and kept as base/: the walkthrough's scratch world from this build (the tests
+# run the installed tools), another key, the trees hello (a static i386 program, two texts; $size
+# bytes packed) and greet (packed, unpublished).
+export VESK_IO="$IO" VESK_INDEX="$INDEX" VESK_NOW=2000 VESK_LOCK_WAIT=1
+. "$VESK_SOURCE_DIR/tools/scratch.sh"
+scratch_init "$TEST_TMP/w" "$VESK_BINARY_DIR" && cd "$TEST_TMP/w" || exit
+doc=hello/data/usr/share/doc/hello shell=sh
+vesk() { (umask 077 && $shell "$scratch/prefix/sbin/vesk" "$@"); }
 package() { # NAME VERSION DEPENDS TREE; the .desc ends without a line feed
-  file=$(vesk-pack "$4" repo) && printf '%s\n' "name=$1" "version=$2" "rank=$2" description=d \
-    upstream=https://e.org date=9 "depends=$3" | head -c -1 > "repo/${file%.*}.desc"
+  file=$(printf '%s\n' "name=$1" "version=$2" "rank=$2" description=d upstream=https://e.org \
+    date=9 "depends=$3" | head -c -1 | scratch_pack "$4")
 }
-publish() { # SERIAL; the signatures padded to their bound
-  vesk-publish core "$abi" 1 "$1" 1000 9999 root.key signer.key repo && truncate -s 4096 repo/*.sig
-}
+publish() { scratch_publish "$1" && truncate -s 4096 repo/*.sig; } # SERIAL; .sig at its bound
 hello() { # VERSION DEPENDS EXTRA [SERIAL]: NEWS holds VERSION; published as SERIAL (VERSION)
   rm -f "$doc"/* && echo "$1" > "$doc/NEWS" && echo x > "$doc/$3" &&
     package hello "$1" "$2" hello && publish "${4:-$1}"
@@ -29,13 +27,11 @@ state() { # records, files, modes, leftovers; complains where the owned list err
     find usr -type f -printf '%P:%m\n' | sort | xargs)
 }
 
-mkdir -p "$TEST_TMP/base" && cd "$TEST_TMP/base" || exit
-mkdir -p root/etc/vesk repo greet/data/usr/local/share/greet $doc hello/data/usr/bin
-for key in root signer other; do ssh-keygen -q -t ed25519 -N '' -f $key.key; done
-echo "vesk-root $(cat root.key.pub)" > root/etc/vesk/allowed_signers
-echo "core $abi" > root/etc/vesk/repository && echo ../repo > root/etc/vesk/mirrors
+ssh-keygen -q -t ed25519 -N '' -f other.key
+mkdir -p greet/data/usr/local/share/greet $doc hello/data/usr/bin
 echo format=2 > hello/meta && echo format=1 > greet/meta
 echo g > greet/data/usr/local/share/greet/README
 printf 'void _start(void){for(;;);}' | cc -m32 -static -nostdlib -x c - -o hello/data/usr/bin/hello
 hello 1 - OLD && size=$(wc -c < "repo/$file") && vesk update > /dev/null
 package greet 1 - greet
+cp -a . ../base
