@@ -62,7 +62,7 @@ vesk-io: dup
 EOF
 
 # race DIR WORDS: what must not be, in 40 runs (30 emulated) while r/DIR and a decoy d trade
-# places; a check-then-open walker fails 9-12 of these 12.
+# places (HACKING.md).
 look() (cd "$1" && find . -ls)
 race() {
   mkdir -p o/bin "r/$1/bin" && echo OUTSIDE >o/bin/seen && cp -a o d && eval "$decoy"

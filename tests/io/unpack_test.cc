@@ -104,7 +104,7 @@ TEST(Unpack, EachArchiveGivesItsMessageAndLeavesItsStage) {
       {"payload parent", tar(pkg(kMeta, {kFiles[0], {"usr/local/bin/hello/x"}}))},
   };
   const string list =
-      " find -printf '%y%m %U:%G %s %P\\n' | sort && find -type f | sort | xargs cat | cksum";
+      " find -printf '%y%m %U:%G %s %P\\n' | sort && cat $(find -type f | sort) | cksum";
   for (const auto &row : rows) {
     SCOPED_TRACE(row.error + " " + row.name);
     const string stage = dir / std::to_string(&row - rows);

@@ -18,7 +18,6 @@ inline string read_file(const string &path) {
 
 inline void write_file(const string &path, const string &bytes) { std::ofstream(path) << bytes; }
 
-// A fresh directory, removed with its contents.
 struct TempDir {
   string path = mkdtemp(string("/tmp/vesk-test.XXXXXX").data());
   ~TempDir() { (void)!system(("rm -rf " + path).c_str()); }
